@@ -1,0 +1,112 @@
+#pragma once
+// Ownership of system handles: one UniqueHandle per handle, one traits struct per handle kind.
+// Each traits struct names the handle type, its "no handle" value and the call that frees it.
+#include <windows.h>
+#include <bcrypt.h>
+#include <winhttp.h>
+#include <objbase.h>
+
+#include <utility>
+
+namespace df::setup {
+
+template <class Traits>
+class UniqueHandle {
+public:
+    using type = typename Traits::type;
+
+    UniqueHandle() noexcept = default;
+    explicit UniqueHandle(type h) noexcept : h_(h) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& o) noexcept : h_(o.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& o) noexcept {
+        if (this != &o) reset(o.release());
+        return *this;
+    }
+
+    type get() const noexcept { return h_; }
+    explicit operator bool() const noexcept { return h_ != Traits::invalid(); }
+    // Gives up ownership without freeing.
+    type release() noexcept { return std::exchange(h_, Traits::invalid()); }
+    // Frees the current handle (if any) and takes h.
+    void reset(type h = Traits::invalid()) noexcept {
+        type old = std::exchange(h_, h);
+        if (old != Traits::invalid()) Traits::close(old);
+    }
+    // Frees the current handle and returns the slot for an API that writes a new one.
+    type* put() noexcept {
+        reset();
+        return &h_;
+    }
+
+private:
+    type h_ = Traits::invalid();
+};
+
+// CreateFileW results: INVALID_HANDLE_VALUE means none.
+struct FileTraits {
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type h) noexcept { ::CloseHandle(h); }
+};
+// Process, thread and other kernel objects whose "none" is null.
+struct KernelTraits {
+    using type = HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::CloseHandle(h); }
+};
+struct FindTraits {
+    using type = HANDLE;
+    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(type h) noexcept { ::FindClose(h); }
+};
+struct BcryptAlgTraits {
+    using type = BCRYPT_ALG_HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+struct BcryptHashTraits {
+    using type = BCRYPT_HASH_HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::BCryptDestroyHash(h); }
+};
+struct InternetTraits {
+    using type = HINTERNET;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::WinHttpCloseHandle(h); }
+};
+// Buffers that the system allocates with LocalAlloc (FormatMessageW, CommandLineToArgvW).
+template <class T>
+struct LocalMemTraits {
+    using type = T;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type p) noexcept { ::LocalFree(reinterpret_cast<HLOCAL>(p)); }
+};
+// Buffers that COM allocates (SHGetKnownFolderPath, IShellItem::GetDisplayName).
+template <class T>
+struct CoTaskMemTraits {
+    using type = T;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type p) noexcept { ::CoTaskMemFree(p); }
+};
+// COM interface pointers, released once.
+template <class I>
+struct ComTraits {
+    using type = I*;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type p) noexcept { p->Release(); }
+};
+
+using UniqueFile = UniqueHandle<FileTraits>;
+using UniqueKernel = UniqueHandle<KernelTraits>;
+using UniqueFind = UniqueHandle<FindTraits>;
+using UniqueAlg = UniqueHandle<BcryptAlgTraits>;
+using UniqueHash = UniqueHandle<BcryptHashTraits>;
+using UniqueInternet = UniqueHandle<InternetTraits>;
+using UniqueCoText = UniqueHandle<CoTaskMemTraits<wchar_t*>>;
+template <class I>
+using ComPtr = UniqueHandle<ComTraits<I>>;
+
+}  // namespace df::setup

@@ -1,0 +1,77 @@
+#include "app/startup.h"
+
+#include "app/command_line.h"
+#include "app/handle.h"
+#include "app/log.h"
+#include "folder/folder.h"
+#include "folder/known_folder.h"
+#include "job/job.h"
+#include "ui/text.h"
+#include "ui/window.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <vector>
+
+namespace df::setup {
+namespace {
+
+std::vector<std::wstring> program_arguments() {
+    int argc = 0;
+    UniqueHandle<LocalMemTraits<LPWSTR*>> argv(::CommandLineToArgvW(::GetCommandLineW(), &argc));
+    std::vector<std::wstring> args;
+    if (!argv) return args;  // no option applies
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv.get()[i]);
+    return args;
+}
+
+std::wstring default_log_path() {
+    wchar_t buffer[261] = {};
+    DWORD n = ::GetTempPathW(261, buffer);
+    std::wstring folder = (n == 0 || n > 260) ? std::wstring(L".") : std::wstring(buffer, n);
+    if (folder.back() != L'\\') folder += L'\\';
+    return folder + L"duskfern-setup.log";
+}
+
+std::wstring default_folder() { return default_install_folder(known_folder_path(FOLDERID_Profile)); }
+
+int run_silent(const Options& o) {
+    if (o.source != L"mirror" && o.source != L"github") {
+        log_line("bad --source");
+        return 2;
+    }
+    std::wstring folder = o.dir ? *o.dir : default_folder();
+    std::wstring problem = check_install_folder(folder);
+    if (!problem.empty()) {
+        log_line("folder problem: " + to_utf8(problem));
+        return 2;
+    }
+    Job job;
+    job.dir = folder;
+    job.source = o.source == L"github" ? Source::github : Source::mirror;
+    job.shortcut = o.shortcut;
+    log_line("---- install (silent) into " + to_utf8(folder));
+    run_job(job);
+    if (job.ok) return 0;
+    return job.cancelled ? 3 : 1;
+}
+
+}  // namespace
+
+int run_setup() {
+    use_chinese = is_chinese_ui_language(::GetUserDefaultUILanguage());
+    HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    set_log_path(default_log_path());
+
+    Options o = parse_command_line(program_arguments());
+    if (o.log) set_log_path(*o.log);
+    if (o.lang) use_chinese = lang_value_selects_chinese(*o.lang);
+    log_line(header_line(::GetCurrentProcessId(), o.silent, use_chinese));
+
+    int code = o.silent ? run_silent(o) : run_window(o.dir ? *o.dir : default_folder());
+    if (SUCCEEDED(com)) ::CoUninitialize();
+    return code;
+}
+
+}  // namespace df::setup

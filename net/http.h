@@ -1,0 +1,52 @@
+#pragma once
+// The setup's only HTTP client (WinHTTP, synchronous) and the resumable verified download.
+#include "app/handle.h"
+#include "net/net_error.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace df::setup {
+
+inline constexpr const char* SETUP_VERSION = "0.7.1";
+
+// Receives each body chunk (data, size, HTTP status); returning false aborts the transfer.
+using BodySink = std::function<bool(const char* data, std::uint64_t size, int status)>;
+// Receives the byte count now in the part file after each stored chunk.
+using ByteProgress = std::function<void(std::uint64_t written)>;
+
+class Http {
+public:
+    // Opens WinHTTP (automatic proxy, then default proxy); never fails, see is_open().
+    Http();
+    Http(const Http&) = delete;
+    Http& operator=(const Http&) = delete;
+
+    // Whether WinHTTP gave a session handle.
+    bool is_open() const { return static_cast<bool>(session_); }
+
+    // GET url into out (emptied first); refuses a body longer than max_bytes.
+    NetError get_text(const std::string& url, std::string& out, const std::atomic<bool>* cancel,
+                      int timeout_ms, std::uint64_t max_bytes);
+
+    // Delivers url to dest through dest + ".part": resumes, retries, verifies size and digest.
+    NetError download(const std::string& url, const std::wstring& dest, std::uint64_t expected_size,
+                      const std::string& expected_sha256, const std::atomic<bool>* cancel,
+                      const ByteProgress& progress, int attempts);
+
+    // One GET from byte range_from (Range header when > 0); the body goes to sink.
+    NetError request(const std::string& url, std::uint64_t range_from, const std::atomic<bool>* cancel,
+                     int timeout_ms, const BodySink& sink);
+
+private:
+    UniqueInternet session_;
+};
+
+// what + ": " + the text of the calling thread's last error (read first, before anything else).
+std::string last_error_text(const char* what);
+// The message text of a WinHTTP or system error code, as last_error_text words it.
+std::string net_error_code_text(unsigned long code);
+
+}  // namespace df::setup

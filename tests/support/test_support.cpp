@@ -1,0 +1,127 @@
+#include "tests/support/test_support.h"
+
+#include "app/handle.h"
+#include "app/log.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <vector>
+
+namespace df::test {
+using namespace df::setup;
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+std::wstring windows_path(const std::string& path) {
+    if (path.empty() || path[0] != '/') return from_utf8(path);
+    std::wstring out = L"Z:" + from_utf8(path);
+    for (auto& c : out) {
+        if (c == L'/') c = L'\\';
+    }
+    return out;
+}
+
+std::wstring build_file(const std::string& relative) { return windows_path(env("DF_BINARY_DIR") + "/" + relative); }
+
+std::wstring scratch_folder(const std::string& name) {
+    static std::atomic<int> counter{0};
+    std::wstring base = build_file("test-scratch");
+    ::CreateDirectoryW(base.c_str(), nullptr);
+    std::wstring dir = base + L"\\" + from_utf8(name) + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                       std::to_wstring(counter++);
+    // Leftovers of an earlier run with the same pid are cleared by starting from a new name.
+    ::CreateDirectoryW(dir.c_str(), nullptr);
+    return dir;
+}
+
+std::string read_file(const std::wstring& path) {
+    UniqueFile f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!f) return {};
+    std::string out;
+    char buf[65536];
+    DWORD got = 0;
+    while (::ReadFile(f.get(), buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
+    return out;
+}
+
+bool write_file(const std::wstring& path, const std::string& bytes) {
+    UniqueFile f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!f) return false;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        DWORD wrote = 0;
+        if (!::WriteFile(f.get(), bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) return false;
+        done += wrote;
+    }
+    return true;
+}
+
+bool file_exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::optional<std::uint64_t> file_size(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA d{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return std::nullopt;
+    if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
+    return (std::uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
+ProcessResult run_process(const std::wstring& command_line, unsigned long timeout_ms, const std::wstring& extra_env) {
+    ProcessResult r;
+    // Environment block: the extra entries, then this process's own except those the extra
+    // entries replace (a lookup finds the first entry of a name).
+    std::vector<wchar_t> block;
+    if (!extra_env.empty()) {
+        std::vector<std::wstring> extra;
+        std::size_t start = 0;
+        while (start < extra_env.size()) {
+            std::size_t end = extra_env.find(L'\n', start);
+            if (end == std::wstring::npos) end = extra_env.size();
+            extra.push_back(extra_env.substr(start, end - start));
+            start = end + 1;
+        }
+        auto replaced = [&](const wchar_t* entry) {
+            std::wstring_view e(entry);
+            for (const auto& x : extra) {
+                std::size_t eq = x.find(L'=');
+                if (eq != std::wstring::npos && e.size() > eq && _wcsnicmp(e.data(), x.c_str(), eq + 1) == 0) return true;
+            }
+            return false;
+        };
+        for (const auto& x : extra) {
+            block.insert(block.end(), x.begin(), x.end());
+            block.push_back(L'\0');
+        }
+        wchar_t* own = ::GetEnvironmentStringsW();
+        for (const wchar_t* p = own; *p; p += wcslen(p) + 1) {
+            if (!replaced(p)) block.insert(block.end(), p, p + wcslen(p) + 1);
+        }
+        ::FreeEnvironmentStringsW(own);
+        block.push_back(L'\0');
+    }
+    std::wstring cmd = command_line;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                          block.empty() ? nullptr : block.data(), nullptr, &si, &pi)) {
+        return r;
+    }
+    UniqueKernel process(pi.hProcess), thread(pi.hThread);
+    r.started = true;
+    if (::WaitForSingleObject(process.get(), timeout_ms) == WAIT_TIMEOUT) {
+        r.timed_out = true;
+        ::TerminateProcess(process.get(), 99);
+        ::WaitForSingleObject(process.get(), 5000);
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.get(), &code);
+    r.exit_code = code;
+    return r;
+}
+
+}  // namespace df::test

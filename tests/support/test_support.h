@@ -1,0 +1,34 @@
+#pragma once
+// Helpers shared by the Windows test executables: paths of the build, scratch folders,
+// whole-file reads and writes, and running a program to its exit code.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace df::test {
+
+// The value of an environment variable, or empty.
+std::string env(const char* name);
+// A Unix path as Wine shows it to Windows programs ("/a/b" -> "Z:\a\b"); other texts unchanged.
+std::wstring windows_path(const std::string& path);
+// A file of the build tree (relative path with "/"), as a Windows path.
+std::wstring build_file(const std::string& relative);
+// A new empty folder of its own for one test, below the build tree; removed by nobody.
+std::wstring scratch_folder(const std::string& name);
+
+std::string read_file(const std::wstring& path);  // empty when missing
+bool write_file(const std::wstring& path, const std::string& bytes);
+bool file_exists(const std::wstring& path);
+std::optional<std::uint64_t> file_size(const std::wstring& path);
+
+struct ProcessResult {
+    bool started = false;
+    unsigned long exit_code = 0;
+    bool timed_out = false;
+};
+// Runs command_line (program quoted by the caller) with extra environment entries "NAME=value"
+// placed before this process's own entries (replacing those of the same name), waits up to timeout_ms and kills it when it is not done by then.
+ProcessResult run_process(const std::wstring& command_line, unsigned long timeout_ms,
+                          const std::wstring& extra_env = L"");
+
+}  // namespace df::test

@@ -1,0 +1,41 @@
+# Sourced with the build folder as $1: sets the Wine environment for that folder and defines
+# df_wine_prefix_ready, which makes the prefix once and starts a warm wineserver.
+export WINEPREFIX="$1/wine/prefix"
+export HOME="$1/wine/home"          # Wine links Desktop and Documents into $HOME
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export LC_ALL=C.UTF-8
+
+df_wine_make_prefix() {
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX" "$HOME"
+  wineboot -i </dev/null >/dev/null 2>&1 || return 1
+  wineserver -w
+  # Chinese texts: link the UI fonts to WenQuanYi Micro Hei.
+  local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+  local link='wqy-microhei.ttc,WenQuanYi Micro Hei'
+  for f in Tahoma "Segoe UI" "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2"; do
+    wine reg add "$key" /v "$f" /t REG_MULTI_SZ /d "$link" /f </dev/null >/dev/null 2>&1
+  done
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Microsoft YaHei UI" /t REG_SZ \
+    /d "WenQuanYi Micro Hei" /f </dev/null >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.df-ready"
+}
+
+df_wine_prefix_ready() {
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  if [ ! -e "$WINEPREFIX/.df-ready" ]; then
+    (
+      flock 9
+      [ -e "$WINEPREFIX/.df-ready" ] || df_wine_make_prefix
+    ) 9>"$(dirname "$WINEPREFIX")/.lock" || return 1
+  fi
+  # A warm server for 5 minutes after the last client, and Wine's own background processes
+  # (services, explorer) started here with every stream closed: they outlive the program and
+  # would otherwise hold the caller's pipes open, so ctest would wait for them.
+  wineserver -p300 </dev/null >/dev/null 2>&1 || true
+  wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+  return 0
+}
