@@ -1,5 +1,6 @@
 #include "folder/folder.h"
 
+#include "app/files.h"
 #include "app/handle.h"
 #include "app/log.h"
 #include "folder/known_folder.h"
@@ -7,16 +8,6 @@
 #include "ui/text.h"
 
 namespace df::setup {
-namespace {
-
-std::wstring join(const std::wstring& folder, std::wstring_view name) {
-    std::wstring path = folder;
-    if (path.empty() || path.back() != L'\\') path.push_back(L'\\');
-    path.append(name);
-    return path;
-}
-
-}  // namespace
 
 std::vector<std::wstring> system_folders() {
     // Looked up on every check: nothing is cached, so a changed system is seen at once.
@@ -33,7 +24,7 @@ std::vector<std::wstring> system_folders() {
 std::vector<std::wstring> list_folder(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data{};
-    UniqueFind find(::FindFirstFileW(join(folder, L"*").c_str(), &data));
+    UniqueFind find(::FindFirstFileW(join_path(folder, L"*").c_str(), &data));
     if (!find) return names;
     do {
         std::wstring_view name(data.cFileName);
@@ -42,24 +33,8 @@ std::vector<std::wstring> list_folder(const std::wstring& folder) {
     return names;
 }
 
-void create_folder_tree(const std::wstring& folder) {
-    // The root is never created: "X:\" of a drive, "\\server\share\" of a network folder.
-    std::size_t first = 3;
-    if (folder.size() > 2 && folder[0] == L'\\' && folder[1] == L'\\') {
-        std::size_t share = folder.find(L'\\', 2);
-        std::size_t below = share == std::wstring::npos ? share : folder.find(L'\\', share + 1);
-        first = below == std::wstring::npos ? folder.size() : below + 1;
-    }
-    // Every prefix that ends before a backslash, then the folder itself. A prefix that exists
-    // already simply fails; the probe afterwards tells whether the folder is usable.
-    for (std::size_t i = first; i < folder.size(); ++i) {
-        if (folder[i] == L'\\') ::CreateDirectoryW(folder.substr(0, i).c_str(), nullptr);
-    }
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-}
-
 bool can_write_folder(const std::wstring& folder, std::string* error) {
-    std::wstring probe = join(folder, PROBE_FILE_NAME);
+    std::wstring probe = join_path(folder, std::wstring(PROBE_FILE_NAME));
     UniqueFile file(::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_TEMPORARY, nullptr));
     if (!file) {
@@ -93,7 +68,7 @@ std::wstring check_install_folder(std::wstring& folder) {
         }
     }
 
-    create_folder_tree(folder);
+    create_folders(folder);  // a failure here shows up as the probe's reason below
     std::string reason;
     if (!can_write_folder(folder, &reason)) {
         log_line("folder not writable: " + reason);

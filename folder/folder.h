@@ -16,9 +16,6 @@ std::vector<std::wstring> system_folders();
 // "." and ".."; empty when the folder is missing or cannot be read.
 std::vector<std::wstring> list_folder(const std::wstring& folder);
 
-// Creates folder and every missing parent; failures are ignored (the write probe reports them).
-void create_folder_tree(const std::wstring& folder);
-
 // The write probe: creates folder\.duskfern-write-probe (deleted again on close). On failure
 // false, and *error (when given) is the system's text of the reason.
 bool can_write_folder(const std::wstring& folder, std::string* error = nullptr);
