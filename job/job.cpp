@@ -5,6 +5,7 @@
 #include "job/plan.h"
 #include "net/http.h"
 #include "release/resolve.h"
+#include "release/version.h"
 
 #include <windows.h>
 

@@ -39,6 +39,7 @@ protected:
 
     void publish() {
         server.clear_faults();
+        ASSERT_TRUE(remove_tree(server.root()));  // each test publishes its own release
         ASSERT_TRUE(df::tools::publish_release(server.root(), server.http_base(), spec));
         server.clear_journal();
     }
@@ -256,6 +257,7 @@ TEST_F(Install, PreservedFilesAreNeverTouched) {
     ASSERT_EQ(create_folders(at("data")), 0u);
     ASSERT_TRUE(write_file(at("data/settings.json"), "user settings"));
     ASSERT_TRUE(write_file(at("update.log"), "user log"));
+    ASSERT_TRUE(write_file(at("duskfern-overlay.exe"), "an earlier install"));  // the folder stays as it is
     Outcome o = run();
     EXPECT_EQ(o.exit_code, 0u) << o.log;
     EXPECT_EQ(read_file(at("data/settings.json")), "user settings");
