@@ -63,7 +63,7 @@ import urllib.parse
 CHUNK = 1 << 20
 STALL_LIMIT = 120.0      # longest stall or silent wait, seconds
 ENDLESS_LIMIT = 120.0    # longest endless body, seconds
-ENDLESS_BYTES = 8 << 30  # and its largest size
+ENDLESS_BYTES = 1 << 30  # and its largest size
 
 
 class ServerState:
