@@ -16,6 +16,8 @@ cleanup() { [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$wor
 trap cleanup EXIT
 mkdir -p "$work/release" "$work/root" "$work/ctl"
 head -c $((256 << 20)) /dev/urandom > "$work/release/big.bin"
+cmake --build "$build" --target duskfern-overlay >/dev/null
+cp "$build/tools/duskfern-overlay.exe" "$work/release/"  # marks the folder as an install on the rerun
 for i in $(seq 0 1999); do
   d="$work/release/pack$((i / 100))"
   mkdir -p "$d"
