@@ -10,7 +10,14 @@ bool lang_value_selects_chinese(std::wstring_view value) {
     return value.size() >= 2 && value[0] == L'z' && value[1] == L'h';
 }
 
-// Placeholder until the text table lands.
-const wchar_t* ui_text(std::string_view) { return L"?"; }
+const wchar_t* get_text(std::string_view key, bool chinese) {
+    // A linear scan of 30 rows: cheap enough for every status update, and no index to build.
+    for (const TextEntry& row : TEXT_TABLE) {
+        if (key == row.key) return chinese ? row.chinese : row.english;
+    }
+    return L"?";
+}
+
+const wchar_t* ui_text(std::string_view key) { return get_text(key, use_chinese); }
 
 }  // namespace df::setup

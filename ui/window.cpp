@@ -4,7 +4,6 @@
 
 #include "app/log.h"
 #include "folder/folder.h"
-#include "ui/folder_pending.h"
 #include "ui/text.h"
 #include "ui/window_data.h"
 
@@ -89,11 +88,9 @@ void pick_folder() {
     if (FAILED(dialog.get()->GetResult(item.put())) || !item) return;
     UniqueCoText name;
     if (FAILED(item.get()->GetDisplayName(SIGDN_FILESYSPATH, name.put())) || !name || name.get()[0] == L'\0') return;
+    // The same subfolder rule as the check that runs on Install.
     std::wstring p = normalize_folder(name.get());
-    if (classify_contents(list_folder(p)) == FolderContents::has_other_files) {
-        if (p.empty() || p.back() != L'\\') p += L'\\';
-        p += L"Duskfern";
-    }
+    if (needs_subfolder(p, list_folder(p))) p = with_subfolder(p);
     ::SetWindowTextW(ui.folder, p.c_str());
 }
 

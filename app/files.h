@@ -1,0 +1,15 @@
+#pragma once
+// Small file-system operations shared by the download, the folder check and the finishing step.
+#include <cstdint>
+#include <string>
+
+namespace df::setup {
+
+// Creates folder and every missing parent; 0 when it exists as a folder afterwards, otherwise
+// the system error code of the first refusal (a file in the way gives ERROR_ALREADY_EXISTS).
+std::uint32_t create_folders(const std::wstring& folder);
+
+// folder + "\" + name, without doubling a backslash that folder already ends with.
+std::wstring join_path(const std::wstring& folder, const std::wstring& name);
+
+}  // namespace df::setup

@@ -1,0 +1,513 @@
+#!/usr/bin/env python3
+"""Loopback release server for the network tests and benchmarks.
+
+Two modes:
+
+  release_server.py --run [--lifetime S] -- CMD ARGS...
+      Makes a fresh temporary folder with root/ and ctl/, starts an HTTP server and an HTTPS
+      server (throwaway self-signed certificate made with the openssl command) on 127.0.0.1,
+      runs CMD with DF_TEST_HTTP, DF_TEST_HTTPS, DF_TEST_ROOT and DF_TEST_CTL added to the
+      environment, then stops the servers, removes the folder and exits with CMD's exit code.
+      CMD is killed after the lifetime (default 1200 s) and the exit code is then 124.
+
+  release_server.py --serve DIR --port-file F [--ctl DIR] [--lifetime S]
+      Serves DIR over HTTP on 127.0.0.1 and writes the port into F once listening. Stops after
+      the lifetime (default 600 s) or on SIGTERM/SIGINT. With --ctl, faults and the journal
+      live in that folder as in --run.
+
+Serving: GET maps the URL path (query ignored) to a file below the root; a missing file is
+404. "Range: bytes=N-" and "bytes=N-M" give 206 with Content-Range; N at or past the end gives
+416 with "Content-Range: bytes */size".
+
+Faults: ctl/faults.json, re-read on every request, maps a URL path (with or without its query)
+to an object with any of these keys:
+  "status": N         answer status N with a short text body
+  "ignore_range": true answer 200 with the whole file even when a Range was sent
+  "cut_after": K      full headers, then close the connection after K body bytes
+  "stall_after": K    send K body bytes, then stall (connection open) until the client goes
+                      away or "stall_seconds" (default 120) pass
+  "no_answer": true   read the request and never answer (bounded like a stall)
+  "wrong_bytes": true same length, different content
+  "endless": true     200 without Content-Length, bytes until the client closes (bounded);
+                      a number instead of true is sent as the (false) Content-Length
+  "html": true        200 with a small text/html page instead of the file
+  "rate": B           at most B body bytes per second
+  "times": N          apply the fault to the first N matching requests only
+The counts behind "times" are kept per path and start again whenever faults.json is replaced.
+
+Journal: ctl/journal.jsonl gets one JSON object per request:
+  {"path", "range", "status", "sent", "agent", "accept"}
+It is written before the last body bytes leave (or before the connection is closed on a cut),
+so a client that has seen its whole answer can read its entry. Answers that end only when the
+client goes away (stall, endless, no_answer) are written when the handler ends.
+"""
+
+import argparse
+import http.server
+import json
+import os
+import select
+import shutil
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+CHUNK = 1 << 20
+STALL_LIMIT = 120.0      # longest stall or silent wait, seconds
+ENDLESS_LIMIT = 120.0    # longest endless body, seconds
+ENDLESS_BYTES = 8 << 30  # and its largest size
+
+
+class ServerState:
+    """What every handler thread shares: the folders, the fault counts and the journal lock."""
+
+    def __init__(self, root, ctl):
+        self.root = os.path.realpath(root)
+        self.ctl = ctl
+        self.lock = threading.Lock()
+        self.fault_key = None
+        self.counts = {}
+        self.stopping = threading.Event()
+
+    def faults(self):
+        """The current fault table and a key that changes whenever the file is replaced."""
+        if not self.ctl:
+            return {}, None
+        path = os.path.join(self.ctl, "faults.json")
+        try:
+            st = os.stat(path)
+            with open(path, "r", encoding="utf-8") as f:
+                text = f.read()
+        except OSError:
+            return {}, None
+        try:
+            table = json.loads(text) if text.strip() else {}
+        except ValueError as e:
+            print("release_server: bad faults.json: %s" % e, file=sys.stderr)
+            return {}, None
+        if not isinstance(table, dict):
+            return {}, None
+        return table, (st.st_ino, st.st_mtime_ns, st.st_size, text)
+
+    def fault_for(self, full_path, plain_path):
+        """The fault object for this request (already counted against "times"), or {}."""
+        table, key = self.faults()
+        name = full_path if full_path in table else plain_path
+        fault = table.get(name)
+        if not isinstance(fault, dict):
+            return {}
+        with self.lock:
+            if key != self.fault_key:
+                self.fault_key = key
+                self.counts = {}
+            n = self.counts.get(name, 0)
+            self.counts[name] = n + 1
+        times = fault.get("times")
+        if times is not None and n >= int(times):
+            return {}
+        return fault
+
+    def journal(self, entry):
+        if not self.ctl:
+            return
+        line = json.dumps(entry, separators=(",", ":")) + "\n"
+        with self.lock:
+            with open(os.path.join(self.ctl, "journal.jsonl"), "a", encoding="utf-8") as f:
+                f.write(line)
+                f.flush()
+
+
+def parse_range(header, size):
+    """(start, end_inclusive) for a satisfiable range, "unsatisfiable", or None (ignore it)."""
+    if not header:
+        return None
+    h = header.strip()
+    if not h.lower().startswith("bytes="):
+        return None
+    spec = h[6:].strip()
+    if "," in spec or "-" not in spec:
+        return None
+    first, last = spec.split("-", 1)
+    first, last = first.strip(), last.strip()
+    try:
+        if first == "":
+            if not last.isdigit():
+                return None
+            n = int(last)
+            if n == 0:
+                return "unsatisfiable"
+            return (max(0, size - n), size - 1) if size > 0 else "unsatisfiable"
+        if not first.isdigit() or (last and not last.isdigit()):
+            return None
+        start = int(first)
+        end = int(last) if last else size - 1
+    except ValueError:
+        return None
+    if start >= size:
+        return "unsatisfiable"
+    if end < start:
+        return None
+    return (start, min(end, size - 1))
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "release-server/1"
+    sys_version = ""
+
+    def log_message(self, fmt, *args):  # quiet: the journal is the record
+        pass
+
+    # -- journal -------------------------------------------------------------------------
+
+    def _begin(self):
+        self._entry = {
+            "path": self.path,
+            "range": self.headers.get("Range"),
+            "status": 0,
+            "sent": 0,
+            "agent": self.headers.get("User-Agent", ""),
+            "accept": self.headers.get("Accept", ""),
+        }
+        self._written = False
+
+    def _record(self, extra_sent=0):
+        if self._written:
+            return
+        self._written = True
+        entry = dict(self._entry)
+        entry["sent"] += extra_sent
+        self.server.state.journal(entry)
+
+    # -- sending -------------------------------------------------------------------------
+
+    def _head(self, status, headers):
+        self._entry["status"] = status
+        self.send_response(status)
+        for k, v in headers:
+            self.send_header(k, v)
+        self.end_headers()
+
+    def _send(self, data, rate, last):
+        """Sends data (throttled to rate bytes/s when set); journals before the last piece."""
+        view = memoryview(data)
+        step = max(1, min(len(view), int(rate) // 10)) if rate else len(view)
+        pos = 0
+        while pos < len(view):
+            piece = view[pos:pos + step]
+            final = last and pos + len(piece) >= len(view)
+            if final:
+                self._record(len(piece))
+            if rate:
+                time.sleep(len(piece) / float(rate))
+            self.wfile.write(piece)
+            self._entry["sent"] += len(piece)
+            pos += len(piece)
+
+    def _send_file(self, path, start, count, fault):
+        """Sends count bytes of the file from start, with the byte-level faults applied."""
+        rate = fault.get("rate")
+        wrong = bool(fault.get("wrong_bytes"))
+        plain = not rate and not wrong and not isinstance(self.connection, ssl.SSLSocket)
+        with open(path, "rb") as f:
+            if plain and count > 0:
+                # Kernel copy for the plain case; the journal line goes out before the last piece.
+                tail = min(count, CHUNK)
+                if count > tail:
+                    self.connection.sendfile(f, start, count - tail)
+                    self._entry["sent"] += count - tail
+                self._record(tail)
+                self.connection.sendfile(f, start + count - tail, tail)
+                self._entry["sent"] += tail
+                return
+            f.seek(start)
+            left = count
+            while left > 0:
+                data = f.read(min(CHUNK, left))
+                if not data:
+                    break
+                if wrong:
+                    data = bytes((b ^ 0x5A) for b in data)
+                left -= len(data)
+                self._send(data, rate, left == 0)
+
+    def _wait_for_client_gone(self, limit):
+        """Holds the connection open until the client closes it, shutdown, or limit seconds."""
+        end = time.monotonic() + min(float(limit), STALL_LIMIT)
+        sock = self.connection
+        while not self.server.state.stopping.is_set():
+            left = end - time.monotonic()
+            if left <= 0:
+                return
+            r, _, _ = select.select([sock], [], [], min(0.5, left))
+            if r:
+                try:
+                    if not sock.recv(65536):
+                        return
+                except (OSError, ssl.SSLError):
+                    return
+
+    def _close_now(self):
+        self.close_connection = True
+        try:
+            self.wfile.flush()
+        except OSError:
+            pass
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+    # -- the request ---------------------------------------------------------------------
+
+    def do_GET(self):
+        self._begin()
+        try:
+            self._answer()
+        except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError, ssl.SSLError, OSError):
+            self.close_connection = True
+        finally:
+            self._record()
+
+    def _answer(self):
+        state = self.server.state
+        plain_path = urllib.parse.urlsplit(self.path).path
+        fault = state.fault_for(self.path, plain_path)
+
+        if fault.get("no_answer"):
+            self._wait_for_client_gone(fault.get("stall_seconds", STALL_LIMIT))
+            self._close_now()
+            return
+
+        if "status" in fault:
+            status = int(fault["status"])
+            body = ("status %d\n" % status).encode()
+            self._head(status, [("Content-Type", "text/plain"), ("Content-Length", str(len(body)))])
+            self._send(body, fault.get("rate"), True)
+            return
+
+        if fault.get("html"):
+            body = b"<!DOCTYPE html>\n<html><head><title>Sign in</title></head><body>Please sign in.</body></html>\n"
+            self._head(200, [("Content-Type", "text/html; charset=utf-8"), ("Content-Length", str(len(body)))])
+            self._send(body, fault.get("rate"), True)
+            return
+
+        rel = urllib.parse.unquote(plain_path).lstrip("/")
+        file_path = os.path.realpath(os.path.join(state.root, rel))
+        inside = file_path == state.root or file_path.startswith(state.root + os.sep)
+        if not inside or not os.path.isfile(file_path):
+            body = b"not found\n"
+            self._head(404, [("Content-Type", "text/plain"), ("Content-Length", str(len(body)))])
+            self._send(body, None, True)
+            return
+        size = os.path.getsize(file_path)
+
+        if fault.get("endless"):
+            self._endless(file_path, size, fault)
+            return
+
+        rng = None if fault.get("ignore_range") else parse_range(self.headers.get("Range"), size)
+        if rng == "unsatisfiable":
+            self._head(416, [("Content-Range", "bytes */%d" % size), ("Content-Length", "0")])
+            self._record()
+            return
+        if rng is None:
+            start, count = 0, size
+            self._head(200, [("Content-Type", "application/octet-stream"), ("Content-Length", str(size))])
+        else:
+            start, count = rng[0], rng[1] - rng[0] + 1
+            self._head(206, [("Content-Type", "application/octet-stream"), ("Content-Length", str(count)),
+                             ("Content-Range", "bytes %d-%d/%d" % (rng[0], rng[1], size))])
+
+        if "cut_after" in fault:
+            k = min(int(fault["cut_after"]), count)
+            self._send_file_part(file_path, start, k, fault)
+            self._record()
+            self._close_now()
+            return
+        if "stall_after" in fault:
+            k = min(int(fault["stall_after"]), count)
+            self._send_file_part(file_path, start, k, fault)
+            self._wait_for_client_gone(fault.get("stall_seconds", STALL_LIMIT))
+            self._close_now()
+            return
+        if count == 0:
+            self._record()
+            return
+        self._send_file(file_path, start, count, fault)
+
+    def _send_file_part(self, path, start, count, fault):
+        """The first count bytes of a cut or stalled answer; the journal waits for the end."""
+        rate = fault.get("rate")
+        wrong = bool(fault.get("wrong_bytes"))
+        with open(path, "rb") as f:
+            f.seek(start)
+            left = count
+            while left > 0:
+                data = f.read(min(CHUNK, left))
+                if not data:
+                    break
+                if wrong:
+                    data = bytes((b ^ 0x5A) for b in data)
+                left -= len(data)
+                self._send(data, rate, False)
+        try:
+            self.wfile.flush()
+        except OSError:
+            pass
+
+    def _endless(self, path, size, fault):
+        announced = fault.get("endless")
+        headers = [("Content-Type", "application/octet-stream")]
+        if isinstance(announced, (int, float)) and not isinstance(announced, bool):
+            headers.append(("Content-Length", str(int(announced))))
+        else:
+            headers.append(("Connection", "close"))
+        self.close_connection = True
+        self._head(200, headers)
+        with open(path, "rb") as f:
+            pattern = f.read(min(size, CHUNK)) or b"\0" * 4096
+        end = time.monotonic() + ENDLESS_LIMIT
+        rate = fault.get("rate")
+        while (self._entry["sent"] < ENDLESS_BYTES and time.monotonic() < end
+               and not self.server.state.stopping.is_set()):
+            self._send(pattern, rate, False)
+        self._close_now()
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    block_on_close = False
+    allow_reuse_address = False
+
+    def __init__(self, state, tls_context=None):
+        self.state = state
+        self.tls_context = tls_context
+        super().__init__(("127.0.0.1", 0), Handler)
+
+    def finish_request(self, request, client_address):
+        # The TLS handshake runs in the request's own thread, so a client that refuses the
+        # certificate or stalls the handshake never blocks the accept loop.
+        if self.tls_context is not None:
+            try:
+                request.settimeout(30)
+                request = self.tls_context.wrap_socket(request, server_side=True)
+                request.settimeout(None)
+            except (ssl.SSLError, OSError):
+                return
+        super().finish_request(request, client_address)
+
+    def handle_error(self, request, client_address):
+        pass  # a client that went away is normal here
+
+
+def make_cert(folder):
+    cert = os.path.join(folder, "cert.pem")
+    key = os.path.join(folder, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(cert, key)
+    return ctx
+
+
+def start(server):
+    t = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
+    t.start()
+    return t
+
+
+def stop(servers, state):
+    state.stopping.set()
+    for s in servers:
+        s.shutdown()
+        s.server_close()
+
+
+def run_mode(args):
+    if not args.command:
+        print("release_server: --run needs a command after --", file=sys.stderr)
+        return 2
+    base = tempfile.mkdtemp(prefix="df-release-server-")
+    try:
+        root = os.path.join(base, "root")
+        ctl = os.path.join(base, "ctl")
+        os.mkdir(root)
+        os.mkdir(ctl)
+        state = ServerState(root, ctl)
+        http_server = Server(state)
+        https_server = Server(state, make_cert(base))
+        start(http_server)
+        start(https_server)
+        env = dict(os.environ)
+        env["DF_TEST_HTTP"] = "http://127.0.0.1:%d" % http_server.server_address[1]
+        env["DF_TEST_HTTPS"] = "https://127.0.0.1:%d" % https_server.server_address[1]
+        env["DF_TEST_ROOT"] = root
+        env["DF_TEST_CTL"] = ctl
+        proc = subprocess.Popen(args.command, env=env)
+        forward = lambda signum, frame: proc.send_signal(signum)
+        signal.signal(signal.SIGTERM, forward)
+        signal.signal(signal.SIGINT, forward)
+        try:
+            code = proc.wait(timeout=args.lifetime if args.lifetime else 1200)
+        except subprocess.TimeoutExpired:
+            print("release_server: lifetime over, killing %s" % args.command[0], file=sys.stderr)
+            proc.kill()
+            proc.wait()
+            code = 124
+        stop([http_server, https_server], state)
+        return code if code >= 0 else 128 - code
+    finally:
+        shutil.rmtree(base, ignore_errors=True)
+
+
+def serve_mode(args):
+    if args.ctl:
+        os.makedirs(args.ctl, exist_ok=True)
+    state = ServerState(args.serve, args.ctl)
+    server = Server(state)
+    done = threading.Event()
+    signal.signal(signal.SIGTERM, lambda signum, frame: done.set())
+    signal.signal(signal.SIGINT, lambda signum, frame: done.set())
+    start(server)
+    tmp = args.port_file + ".tmp"
+    with open(tmp, "w") as f:
+        f.write("%d\n" % server.server_address[1])
+    os.replace(tmp, args.port_file)
+    done.wait(args.lifetime if args.lifetime else 600)
+    stop([server], state)
+    return 0
+
+
+def main():
+    argv = sys.argv[1:]
+    command = []
+    if "--" in argv:
+        i = argv.index("--")
+        argv, command = argv[:i], argv[i + 1:]
+    p = argparse.ArgumentParser(description="Loopback release server for tests and benchmarks.")
+    p.add_argument("--run", action="store_true", help="run a command beside fresh HTTP and HTTPS servers")
+    p.add_argument("--serve", metavar="DIR", help="serve DIR over HTTP")
+    p.add_argument("--port-file", metavar="F", help="with --serve: file that receives the port")
+    p.add_argument("--ctl", metavar="DIR", help="with --serve: folder of faults.json and journal.jsonl")
+    p.add_argument("--lifetime", type=float, metavar="S", help="seconds before everything stops")
+    args = p.parse_args(argv)
+    args.command = command
+    if args.run == bool(args.serve):
+        p.error("give exactly one of --run and --serve")
+    if args.serve:
+        if not args.port_file:
+            p.error("--serve needs --port-file")
+        return serve_mode(args)
+    return run_mode(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
