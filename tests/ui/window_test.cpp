@@ -211,3 +211,39 @@ TEST(SetupWindow, BrowseOpensThePickerAndCancelChangesNothing) {
     ::PostMessageW(w.window, WM_CLOSE, 0, 0);
     EXPECT_EQ(w.exit_code(), 0u);
 }
+
+TEST(SetupWindow, PickedFolderGetsTheSubfolderWhenItHoldsOtherFiles) {
+    std::wstring base = scratch_folder("win-pick-target");
+    std::wstring other = base + L"\\other", empty = base + L"\\empty", app = base + L"\\app";
+    for (const auto& d : {other, empty, app}) ::CreateDirectoryW(d.c_str(), nullptr);
+    write_file(other + L"\\notes.txt", "x");
+    write_file(app + L"\\DUSKFERN-OVERLAY.EXE", "x");
+    write_file(app + L"\\readme.txt", "x");
+    struct Case {
+        std::wstring picked, box;
+    } cases[] = {
+        {other, other + L"\\Duskfern"},
+        {empty, empty},
+        {app, app},  // already holds the application: used as it is
+        {L"Z:\\", L"Z:\\Duskfern"},  // a drive root with files in it
+    };
+    SetupWindow w("win-pick", L"--lang en --dir unchanged");
+    ASSERT_NE(w.window, nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(df::setup::to_utf8(c.picked));
+        click(w.item(ID_BROWSE));
+        HWND picker = wait_for_process_window(L"#32770", w.process.pid(), 30000);
+        ASSERT_NE(picker, nullptr);
+        // The picker's own name box and its Open button.
+        ASSERT_TRUE(wait_until([&] { return control(picker, 1152) != nullptr; }, 10000));
+        set_text_of(control(picker, 1152), c.picked);
+        click(control(picker, IDOK));
+        EXPECT_TRUE(wait_until([&] { return !::IsWindow(picker); }, 10000));
+        EXPECT_TRUE(wait_until([&] { return w.text(ID_FOLDER) == c.box; }, 10000)) << df::setup::to_utf8(w.text(ID_FOLDER));
+    }
+    // The pick is not checked: the status line still shows the start text, no job started.
+    EXPECT_EQ(w.status(), L"Downloads the latest version (about 90 MB).");
+    EXPECT_EQ(w.log().find("---- install"), std::string::npos);
+    ::PostMessageW(w.window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(w.exit_code(), 0u);
+}
