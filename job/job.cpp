@@ -1,15 +1,179 @@
 #include "job/job.h"
 
 #include "app/log.h"
+#include "job/finish.h"
+#include "job/plan.h"
+#include "net/http.h"
+#include "release/resolve.h"
+#include "release/version.h"
+
+#include <windows.h>
 
 namespace df::setup {
+namespace {
 
-// Placeholder until the install pipeline lands: the run fails through the single failure step.
-void run_job(Job& job) {
-    job.ok = false;
-    job.cancelled = job.cancel.load();
-    job.error = job.cancelled ? "cancelled" : "install pipeline not available";
-    log_line("FAILED " + job.error);
+constexpr std::uint64_t MANIFEST_LIMIT = 8388608;  // 8 MiB
+
+// An environment value as UTF-8; missing, empty or 2048 characters and longer count as empty.
+std::string environment_value(const wchar_t* name) {
+    wchar_t buffer[2048];
+    DWORD n = ::GetEnvironmentVariableW(name, buffer, 2048);
+    if (n == 0 || n >= 2048) return {};
+    return to_utf8(std::wstring_view(buffer, n));
 }
+
+std::wstring destination_of(const std::wstring& dir, const std::string& path) {
+    std::wstring relative = from_utf8(path);
+    for (auto& c : relative) {
+        if (c == L'/') c = L'\\';
+    }
+    std::wstring dest = dir;
+    if (!dest.empty() && dest.back() != L'\\') dest += L'\\';
+    return dest + relative;
+}
+
+class Run {
+public:
+    explicit Run(Job& job) : job_(job) {}
+
+    void run() {
+        SourceConfig config =
+            make_source_config(environment_value(L"DUSKFERN_UPDATE_BASE"), environment_value(L"DUSKFERN_UPDATE_MIRROR"));
+        log_line("sources mirror=" + mirror_latest_url(config) + " github=" + config.github_latest_url +
+                 " prefer=" + source_name(job_.source));
+        Http http;
+        if (!http.is_open()) return fail("WinHTTP is not available");
+        report(L"checking");
+
+        // Latest release: the preferred source, then the other one.
+        Source order[2] = {job_.source, job_.source == Source::github ? Source::mirror : Source::github};
+        std::optional<ReleaseInfo> release;
+        std::string combined;
+        for (Source s : order) {
+            std::string error;
+            release = resolve_latest(http, s, config, &job_.cancel, &error);
+            if (release) break;
+            if (cancelled()) return fail("cancelled");
+            log_line(std::string("latest from ") + source_name(s) + " failed: " + error);
+            if (!combined.empty()) combined += "; ";
+            combined += std::string(source_name(s)) + ": " + error;
+        }
+        if (!release) return fail("neither the mirror nor GitHub answered (" + combined + ")");
+        job_.source_used = source_name(release->source);
+        log_line("latest " + release->tag + " from " + job_.source_used);
+        const std::string tag = release->tag;
+        Source other = release->source == Source::github ? Source::mirror : Source::github;
+        std::vector<ReleaseInfo> candidates;
+        candidates.push_back(std::move(*release));
+        candidates.push_back(alternate_release(other, tag, config));
+
+        report(L"manifest");
+        std::optional<Manifest> manifest;
+        for (const ReleaseInfo& c : candidates) {
+            std::string body, error;
+            NetError r = http.get_text(c.manifest_url, body, &job_.cancel, c.patient ? 15000 : 8000, MANIFEST_LIMIT);
+            if (cancelled()) return fail("cancelled");
+            if (!r.ok) {
+                error = r.message;
+            } else if (auto m = parse_manifest(body, &error)) {
+                if (manifest_accepted(m->version, tag)) {
+                    manifest = std::move(m);
+                    log_line(std::string("manifest from ") + source_name(c.source) + ": " +
+                             std::to_string(manifest->files.size()) + " files");
+                    break;
+                }
+                error = "manifest is for " + m->version;
+            }
+            log_line(std::string("manifest from ") + source_name(c.source) + " failed: " + error);
+        }
+        if (!manifest) return fail("could not fetch manifest.json");
+        job_.version = manifest->version.empty() ? version_from_tag(tag) : manifest->version;
+
+        report(L"scanning");
+        Plan plan = build_plan(*manifest);
+        if (auto clash = conflicting_path(plan)) return fail("manifest lists conflicting paths: " + *clash);
+
+        if (!deliver(http, plan, candidates)) return;
+
+        report(L"finishing");
+        std::string data_error = create_data_folder(job_.dir);
+        if (!data_error.empty()) return fail(data_error);
+        if (job_.shortcut) create_shortcut(job_.dir);
+
+        job_.ok = true;
+        log_line("installed " + job_.version + " into " + to_utf8(job_.dir) +
+                 " files=" + std::to_string(plan.files.size()) + " from_mirror=" + std::to_string(job_.from_mirror) +
+                 " from_github=" + std::to_string(job_.from_github));
+    }
+
+private:
+    bool cancelled() const { return job_.cancel.load(); }
+
+    // The single failure step: records the outcome and writes the closing "FAILED " line.
+    void fail(const std::string& message) {
+        job_.ok = false;
+        job_.cancelled = cancelled();
+        job_.error = job_.cancelled ? "cancelled" : message;
+        log_line("FAILED " + job_.error);
+    }
+
+    void report(const wchar_t* phase, std::int32_t files_done = 0, std::int32_t files_total = 0,
+                std::uint64_t bytes_done = 0, std::uint64_t bytes_total = 0) {
+        if (!job_.on_progress) return;
+        job_.on_progress(Progress{phase, files_done, files_total, bytes_done, bytes_total});
+    }
+
+    // Delivers every plan file, trying the candidates in turn; false after a failure (recorded).
+    bool deliver(Http& http, const Plan& plan, std::vector<ReleaseInfo>& candidates) {
+        const auto total = static_cast<std::int32_t>(plan.files.size());
+        std::int32_t done = 0;
+        std::uint64_t bytes_before = 0;
+        report(L"files", 0, total, 0, plan.bytes_total);
+        for (const ManifestFile& entry : plan.files) {
+            const std::string address = relative_address(entry);
+            const std::wstring dest = destination_of(job_.dir, entry.path);
+            const std::vector<ReleaseInfo> order = candidates;  // walked as it is now
+            ByteProgress on_bytes = [&](std::uint64_t got) {
+                report(L"files", done, total, bytes_before + got, plan.bytes_total);
+            };
+            bool delivered = false, mismatch = false;
+            std::string errors;
+            for (const ReleaseInfo& s : order) {
+                if (s.source == Source::github && (entry.asset.empty() || !offers_asset(s, address))) continue;
+                NetError r = http.download(asset_url(s, address), dest, entry.size, entry.sha256, &job_.cancel,
+                                           on_bytes, s.patient ? 4 : 2);
+                if (r.ok) {
+                    delivered = true;
+                    (s.source == Source::mirror ? job_.from_mirror : job_.from_github) += 1;
+                    break;
+                }
+                if (r.cancelled) {
+                    fail("cancelled");
+                    return false;
+                }
+                log_line(std::string(source_name(s.source)) + " " + entry.path + ": " + r.message);
+                if (!errors.empty()) errors += "; ";
+                errors += r.message;
+                if (r.hash_mismatch) mismatch = true;
+                else if (!r.not_found) demote(candidates, s.source);
+            }
+            if (!delivered) {
+                fail((mismatch ? "a downloaded file did not match the release: " : "could not download ") + entry.path +
+                     " (" + errors + ")");
+                return false;
+            }
+            bytes_before += entry.size;
+            ++done;
+            report(L"files", done, total, bytes_before, plan.bytes_total);
+        }
+        return true;
+    }
+
+    Job& job_;
+};
+
+}  // namespace
+
+void run_job(Job& job) { Run(job).run(); }
 
 }  // namespace df::setup

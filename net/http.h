@@ -1,16 +1,16 @@
 #pragma once
 // The setup's only HTTP client (WinHTTP, synchronous) and the resumable verified download.
 #include "app/handle.h"
+#include "net/http_text.h"
 #include "net/net_error.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace df::setup {
-
-inline constexpr const char* SETUP_VERSION = "0.7.1";
 
 // Receives each body chunk (data, size, HTTP status); returning false aborts the transfer.
 using BodySink = std::function<bool(const char* data, std::uint64_t size, int status)>;
@@ -21,6 +21,8 @@ class Http {
 public:
     // Opens WinHTTP (automatic proxy, then default proxy); never fails, see is_open().
     Http();
+    // Takes an already opened WinHTTP session, or none (every request then fails).
+    explicit Http(UniqueInternet session) : session_(std::move(session)) {}
     Http(const Http&) = delete;
     Http& operator=(const Http&) = delete;
 
@@ -43,6 +45,10 @@ public:
 private:
     UniqueInternet session_;
 };
+
+// Sets the resolve, connect and send time-outs of a request handle to timeout_ms and the
+// receive and response-header time-outs to receive_timeout_ms(timeout_ms); results ignored.
+void set_request_timeouts(HINTERNET request, int timeout_ms);
 
 // what + ": " + the text of the calling thread's last error (read first, before anything else).
 std::string last_error_text(const char* what);

@@ -36,7 +36,8 @@ to an object with any of these keys:
 The counts behind "times" are kept per path and start again whenever faults.json is replaced.
 
 Journal: ctl/journal.jsonl gets one JSON object per request:
-  {"path", "range", "status", "sent", "agent", "accept"}
+  {"path", "range", "status", "sent", "agent", "accept", "t"}
+("t" is the server's monotonic clock in seconds when the request arrived: tests measure pauses.)
 It is written before the last body bytes leave (or before the connection is closed on a cut),
 so a client that has seen its whole answer can read its entry. Answers that end only when the
 client goes away (stall, endless, no_answer) are written when the handler ends.
@@ -174,6 +175,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "sent": 0,
             "agent": self.headers.get("User-Agent", ""),
             "accept": self.headers.get("Accept", ""),
+            "t": round(time.monotonic(), 4),
         }
         self._written = False
 

@@ -73,6 +73,7 @@ std::vector<TestServer::Request> TestServer::journal() const {
         r.sent = j.value("sent", std::uint64_t{0});
         r.agent = j.value("agent", std::string());
         r.accept = j.value("accept", std::string());
+        r.at = j.value("t", 0.0);
         out.push_back(std::move(r));
     }
     return out;

@@ -17,6 +17,7 @@ public:
         int status = 0;                    // status answered (0 when none was)
         std::uint64_t sent = 0;            // body bytes sent
         std::string agent, accept;         // User-Agent and Accept headers
+        double at = 0;                     // arrival on the server's monotonic clock, seconds
     };
 
     // Reads DF_TEST_HTTP, DF_TEST_HTTPS, DF_TEST_ROOT and DF_TEST_CTL from the environment.

@@ -37,6 +37,25 @@ std::wstring scratch_folder(const std::string& name) {
     return dir;
 }
 
+bool remove_tree(const std::wstring& path) {
+    DWORD a = ::GetFileAttributesW(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return true;
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        return ::DeleteFileW(path.c_str()) != 0;
+    }
+    WIN32_FIND_DATAW d;
+    UniqueFind find(::FindFirstFileW((path + L"\\*").c_str(), &d));
+    if (find) {
+        do {
+            std::wstring name = d.cFileName;
+            if (name != L"." && name != L"..") remove_tree(path + L"\\" + name);
+        } while (::FindNextFileW(find.get(), &d));
+    }
+    find.reset();
+    return ::RemoveDirectoryW(path.c_str()) != 0;
+}
+
 std::string read_file(const std::wstring& path) {
     UniqueFile f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, 0, nullptr));

@@ -16,6 +16,9 @@ std::wstring build_file(const std::string& relative);
 // A new empty folder of its own for one test, below the build tree; removed by nobody.
 std::wstring scratch_folder(const std::string& name);
 
+// Deletes a folder with everything below it (or a file); true when nothing is left.
+bool remove_tree(const std::wstring& path);
+
 std::string read_file(const std::wstring& path);  // empty when missing
 bool write_file(const std::wstring& path, const std::string& bytes);
 bool file_exists(const std::wstring& path);

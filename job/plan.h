@@ -1,0 +1,44 @@
+#pragma once
+// The download plan and the rules the job applies to a manifest. Portable.
+#include "release/manifest.h"
+#include "release/sources.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace df::setup {
+
+struct Plan {
+    std::vector<ManifestFile> files;  // manifest order
+    std::uint64_t bytes_total = 0;
+};
+
+// True for the application's own data, logs and update places, which setup never writes.
+// Segments are compared as Windows stores them: trailing dots and spaces dropped.
+bool is_preserved_path(std::string_view path);
+
+// True when a manifest path can be written safely on Windows: is_safe_relative_path, and no
+// segment ends in a dot or a space or is a reserved device name.
+bool is_plannable_path(std::string_view path);
+
+// The plan: entries with a plannable, non-preserved path, in manifest order, and their sizes.
+Plan build_plan(const Manifest& manifest);
+
+// The second of two plan paths that name the same file on Windows (ASCII case folded), or that
+// is another's part file (a path equal to another + ".part"); nothing when all are distinct.
+std::optional<std::string> conflicting_path(const Plan& plan);
+
+// Whether a manifest of manifest_version belongs to a release with tag: an empty version always;
+// versions compare equal; a text that is no version only when it equals version_from_tag(tag).
+bool manifest_accepted(const std::string& manifest_version, const std::string& tag);
+
+// The name a plan entry is published under: its asset, or the derived name of its path.
+std::string relative_address(const ManifestFile& file);
+
+// Moves the first record of source to the end of the list, keeping the others' order.
+void demote(std::vector<ReleaseInfo>& candidates, Source source);
+
+}  // namespace df::setup

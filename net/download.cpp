@@ -1,0 +1,191 @@
+#include "net/http.h"
+
+#include "app/log.h"
+#include "net/error_text.h"
+#include "net/sha256.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace df::setup {
+
+namespace {
+
+NetError download_failure(std::string message) {
+    NetError r;
+    r.message = std::move(message);
+    return r;
+}
+
+NetError mismatch(const std::string& url, std::uint64_t got) {
+    NetError r = download_failure("hash mismatch for " + url + " (got " + std::to_string(got) + " bytes)");
+    r.hash_mismatch = true;
+    return r;
+}
+
+// Size of a file; 0 when it is absent or a folder.
+std::uint64_t part_size(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA d{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return 0;
+    if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
+    return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
+bool is_plain_file(const std::wstring& path) {
+    DWORD a = ::GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The part file opened for writing: appended to when append is set, else created empty.
+UniqueFile open_part(const std::wstring& path, bool append) {
+    UniqueFile f(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                               append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (f && append) {
+        LARGE_INTEGER zero{};
+        if (!::SetFilePointerEx(f.get(), zero, nullptr, FILE_END)) f.reset();
+    }
+    return f;
+}
+
+// Rewinds the part file and cuts it to 0 bytes.
+bool truncate_part(HANDLE f) {
+    LARGE_INTEGER zero{};
+    return ::SetFilePointerEx(f, zero, nullptr, FILE_BEGIN) && ::SetEndOfFile(f);
+}
+
+// Writes all n bytes; false on an error or a short write.
+bool write_all(HANDLE f, const char* data, std::uint64_t n) {
+    while (n > 0) {
+        DWORD chunk = n > 0x40000000u ? 0x40000000u : static_cast<DWORD>(n);
+        DWORD wrote = 0;
+        if (!::WriteFile(f, data, chunk, &wrote, nullptr) || wrote != chunk) return false;
+        data += chunk;
+        n -= chunk;
+    }
+    return true;
+}
+
+}  // namespace
+
+NetError Http::download(const std::string& url, const std::wstring& dest, std::uint64_t expected_size,
+                        const std::string& expected_sha256, const std::atomic<bool>* cancel,
+                        const ByteProgress& progress, int attempts) {
+    {
+        std::error_code ec;
+        std::filesystem::path parent = std::filesystem::path(dest).parent_path();
+        if (!parent.empty()) std::filesystem::create_directories(parent, ec);  // a failure shows at the open
+    }
+
+    // A destination that already holds the expected bytes needs no traffic at all.
+    if (!expected_sha256.empty() && is_plain_file(dest)) {
+        auto digest = sha256_file(dest);
+        if (digest && digest_equals(*digest, expected_sha256)) {
+            NetError ok;
+            ok.ok = true;
+            return ok;
+        }
+    }
+
+    const std::wstring part = dest + L".part";
+    if (attempts < 1) return download_failure("download failed: " + url);
+
+    NetError last;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        const bool last_attempt = attempt == attempts;
+        if (cancel && cancel->load()) {
+            NetError r = download_failure("cancelled");
+            r.cancelled = true;
+            return r;
+        }
+
+        std::uint64_t have = part_size(part);
+        bool fresh = false;
+        bool complete = false;
+        if (expected_size > 0 && have > expected_size) {
+            ::DeleteFileW(part.c_str());
+            have = 0;
+            fresh = true;
+        } else {
+            fresh = have == 0;
+            complete = expected_size > 0 && have == expected_size;
+        }
+
+        if (!complete) {
+            UniqueFile file = open_part(part, have > 0);
+            if (!file) return download_failure("cannot write " + to_utf8(part));
+
+            bool started = false;
+            std::uint64_t written = have;
+            // Set when the answer would carry the file past its expected size: the sink refuses
+            // it, so an endless or oversized body never fills the disk.
+            bool oversize = false;
+            std::uint64_t received = 0;
+            NetError r = request(url, have, cancel, DOWNLOAD_TIMEOUT_MS,
+                                 [&](const char* data, std::uint64_t n, int status) {
+                                     if (!started) {
+                                         started = true;
+                                         if (have > 0 && status == 200) {
+                                             // The server ignored the range and sends the whole file.
+                                             if (!truncate_part(file.get())) return false;
+                                             written = 0;
+                                             fresh = true;
+                                         }
+                                     }
+                                     if (expected_size > 0 && n > expected_size - written) {
+                                         oversize = true;
+                                         received = written + n;
+                                         return false;
+                                     }
+                                     if (!write_all(file.get(), data, n)) return false;
+                                     written += n;
+                                     if (progress) progress(written);
+                                     return true;
+                                 });
+            file.reset();  // the outcome of the close is left to verification
+            last = r;
+
+            if (oversize) {
+                ::DeleteFileW(part.c_str());
+                if (fresh || last_attempt) return mismatch(url, received);
+                continue;
+            }
+            if (r.cancelled) return r;
+            if (r.not_found) {
+                ::DeleteFileW(part.c_str());
+                return r;
+            }
+            if (!r.ok && r.http_status == 416) {
+                ::DeleteFileW(part.c_str());
+                continue;
+            }
+            if (!r.ok) {
+                if (last_attempt) {
+                    r.message = "download failed after " + std::to_string(attempts) + " attempts: " + r.message;
+                    return r;
+                }
+                ::Sleep(retry_pause_ms(attempt));
+                continue;
+            }
+        }
+
+        // Verification: size and digest of what is now in the part file.
+        std::uint64_t n = 0;
+        auto digest = sha256_file(part, &n);
+        bool size_ok = expected_size == 0 || n == expected_size;
+        bool digest_ok = expected_sha256.empty() || (digest && digest_equals(*digest, expected_sha256));
+        if (size_ok && digest_ok) {
+            if (!::MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                DWORD code = ::GetLastError();
+                return download_failure("cannot rename " + to_utf8(part) + ": " + system_error_text(code));
+            }
+            NetError ok;
+            ok.ok = true;
+            return ok;
+        }
+        ::DeleteFileW(part.c_str());
+        if (fresh || last_attempt) return mismatch(url, n);
+    }
+    return last;
+}
+
+}  // namespace df::setup

@@ -1,0 +1,166 @@
+#include "net/http.h"
+
+#include "app/log.h"
+#include "net/error_text.h"
+
+#include <vector>
+
+namespace df::setup {
+
+namespace {
+
+NetError failure(std::string message, std::uint32_t status = 0) {
+    NetError r;
+    r.http_status = status;
+    r.message = std::move(message);
+    return r;
+}
+
+NetError cancelled_result(std::uint32_t status) {
+    NetError r = failure("cancelled", status);
+    r.cancelled = true;
+    return r;
+}
+
+bool is_set(const std::atomic<bool>* cancel) { return cancel && cancel->load(); }
+
+// A response header as text (empty when the answer has none).
+std::string header_text(HINTERNET request, DWORD query) {
+    wchar_t buffer[128] = {};
+    DWORD size = sizeof buffer;
+    if (!::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size, WINHTTP_NO_HEADER_INDEX)) {
+        return {};
+    }
+    return to_utf8(std::wstring_view(buffer, size / sizeof(wchar_t)));
+}
+
+}  // namespace
+
+std::string net_error_code_text(unsigned long code) {
+    if (auto text = winhttp_code_text(static_cast<std::uint32_t>(code))) return *text;
+    return system_error_text(static_cast<std::uint32_t>(code));
+}
+
+std::string last_error_text(const char* what) {
+    DWORD code = ::GetLastError();
+    return std::string(what) + ": " + net_error_code_text(code);
+}
+
+void set_request_timeouts(HINTERNET request, int timeout_ms) {
+    int receive = receive_timeout_ms(timeout_ms);
+    ::WinHttpSetTimeouts(request, timeout_ms, timeout_ms, timeout_ms, receive);
+    // The wait for the response headers has its own time-out, and some WinHTTP implementations
+    // do not derive it from the receive time-out: a server that accepts and never answers
+    // would otherwise hold the run for good.
+    DWORD value = static_cast<DWORD>(receive);
+    ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &value, sizeof value);
+}
+
+Http::Http() {
+    std::wstring agent = from_utf8(user_agent());
+    session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                 WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session_) {
+        session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, 0));
+    }
+    if (session_) {
+        DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+        if (!::WinHttpSetOption(session_.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
+            protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+            ::WinHttpSetOption(session_.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+        }
+    }
+}
+
+NetError Http::get_text(const std::string& url, std::string& out, const std::atomic<bool>* cancel, int timeout_ms,
+                        std::uint64_t max_bytes) {
+    out.clear();
+    return request(url, 0, cancel, timeout_ms, [&](const char* data, std::uint64_t size, int) {
+        if (size > max_bytes || out.size() > max_bytes - size) return false;
+        out.append(data, static_cast<std::size_t>(size));
+        return true;
+    });
+}
+
+NetError Http::request(const std::string& url, std::uint64_t range_from, const std::atomic<bool>* cancel,
+                       int timeout_ms, const BodySink& sink) {
+    if (!session_) return failure("winhttp unavailable");
+    const std::string in_url = " (" + url + ")";
+
+    std::wstring wide_url = from_utf8(url);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwSchemeLength = static_cast<DWORD>(-1);
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (wide_url.empty() || !::WinHttpCrackUrl(wide_url.c_str(), 0, 0, &parts)) {
+        if (wide_url.empty()) ::SetLastError(ERROR_WINHTTP_INVALID_URL);
+        return failure(last_error_text("bad url") + in_url);
+    }
+    // The cracked parts point into wide_url and are not terminated: copy them by length.
+    std::wstring host(parts.lpszHostName ? parts.lpszHostName : L"", parts.lpszHostName ? parts.dwHostNameLength : 0);
+    std::wstring path = request_path(
+        std::wstring_view(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.lpszUrlPath ? parts.dwUrlPathLength : 0),
+        std::wstring_view(parts.lpszExtraInfo ? parts.lpszExtraInfo : L"",
+                          parts.lpszExtraInfo ? parts.dwExtraInfoLength : 0));
+    bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+    // Declared in this order so the request handle closes before the connection.
+    UniqueInternet connection(::WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
+    if (!connection) return failure(last_error_text("connect") + in_url);
+    UniqueInternet req(::WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                            WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!req) return failure(last_error_text("request") + in_url);
+    set_request_timeouts(req.get(), timeout_ms);
+
+    std::wstring headers = from_utf8(request_headers(range_from));
+    bool sent = ::WinHttpSendRequest(req.get(), headers.c_str(), static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                     0) &&
+                ::WinHttpReceiveResponse(req.get(), nullptr);
+    if (!sent) {
+        std::string text = last_error_text("send");
+        if (is_set(cancel)) return cancelled_result(0);
+        return failure(text + in_url);
+    }
+
+    DWORD status = 0;
+    DWORD status_size = sizeof status;
+    ::WinHttpQueryHeaders(req.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                          &status, &status_size, WINHTTP_NO_HEADER_INDEX);
+    if (status == 404) {
+        NetError r = failure("http 404" + in_url, 404);
+        r.not_found = true;
+        return r;
+    }
+    if (status != 200 && status != 206) return failure("http " + std::to_string(status) + in_url, status);
+
+    // What the answer announced, so that a connection closed before the end is told apart from
+    // a complete body: some WinHTTP implementations end the read loop normally in that case.
+    std::optional<std::uint64_t> announced = announced_body_length(
+        header_text(req.get(), WINHTTP_QUERY_CONTENT_LENGTH), header_text(req.get(), WINHTTP_QUERY_CONTENT_RANGE));
+
+    std::vector<char> buffer(READ_BUFFER_SIZE, 0);
+    std::uint64_t received = 0;
+    for (;;) {
+        if (is_set(cancel)) return cancelled_result(status);
+        DWORD got = 0;
+        if (!::WinHttpReadData(req.get(), buffer.data(), READ_BUFFER_SIZE, &got)) {
+            return failure(last_error_text("read") + in_url, status);
+        }
+        if (got == 0) {
+            if (announced && received < *announced) return failure("read: connection closed early" + in_url, status);
+            NetError ok;
+            ok.ok = true;
+            ok.http_status = status;
+            return ok;
+        }
+        received += got;
+        if (!sink(buffer.data(), got, static_cast<int>(status))) {
+            return failure("write failed or response too large" + in_url, status);
+        }
+    }
+}
+
+}  // namespace df::setup

@@ -1,0 +1,40 @@
+#pragma once
+// The fixed texts and small rules of the HTTP client and the download that need no Windows API.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace df::setup {
+
+inline constexpr const char* SETUP_VERSION = "0.7.1";
+inline constexpr const char* PROJECT_PAGE = "https://github.com/Hollowmint/duskfern";
+inline constexpr std::uint32_t READ_BUFFER_SIZE = 65536;
+inline constexpr int MIN_RECEIVE_TIMEOUT_MS = 30000;
+inline constexpr int DOWNLOAD_TIMEOUT_MS = 15000;
+
+// "duskfern-setup/" + SETUP_VERSION + " (+" + PROJECT_PAGE + ")".
+std::string user_agent();
+
+// The text of a WinHTTP code (12000 to 12193): its name from the table or "winhttp error " + code;
+// nothing for a code outside that range (those are system codes).
+std::optional<std::string> winhttp_code_text(std::uint32_t code);
+
+// The request headers: the Accept line, and the Range line when range_from > 0; each ends in CR LF.
+std::string request_headers(std::uint64_t range_from);
+
+// The receive time-out for a request time-out: the larger of timeout_ms and 30,000 ms.
+int receive_timeout_ms(int timeout_ms);
+
+// The request path from the cracked path and extra information: "/" for an empty path, the
+// query kept, a "#fragment" dropped (it never goes over the wire).
+std::wstring request_path(std::wstring_view path, std::wstring_view extra);
+
+// The body length an answer announces: its Content-Length, else the length of its Content-Range
+// ("bytes A-B/N" gives B - A + 1); nothing when neither is there or readable.
+std::optional<std::uint64_t> announced_body_length(std::string_view content_length, std::string_view content_range);
+
+// The pause after failed attempt n (1-based) before the next one: 500 x 2^n ms.
+std::uint32_t retry_pause_ms(int attempt);
+
+}  // namespace df::setup

@@ -1,0 +1,146 @@
+#include "release/manifest.h"
+
+#include <nlohmann/json.hpp>
+
+namespace df::setup {
+namespace {
+
+template <typename T>
+std::optional<T> fail(std::string* error, std::string text) {
+    if (error) *error = std::move(text);
+    return std::nullopt;
+}
+
+void lower_ascii(std::string& s) {
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+}
+
+bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+// A non-negative JSON integer as a byte count; any other number (negative, fractional, out of range) is 0.
+std::uint64_t non_negative_integer(const nlohmann::json& v) {
+    if (v.is_number_unsigned()) return v.get<std::uint64_t>();
+    if (v.is_number_integer()) {
+        auto n = v.get<std::int64_t>();
+        return n < 0 ? 0 : static_cast<std::uint64_t>(n);
+    }
+    return 0;
+}
+
+std::optional<ManifestFile> read_file_entry(const nlohmann::json& value, std::string* error) {
+    if (!value.is_object()) return fail<ManifestFile>(error, "file entry is not an object");
+    ManifestFile file;
+    file.path = value.value("path", std::string());
+    file.sha256 = value.value("sha256", std::string());
+    lower_ascii(file.sha256);
+    if (auto size = value.find("size"); size != value.end()) file.size = non_negative_integer(*size);
+
+    if (!is_safe_relative_path(file.path)) return fail<ManifestFile>(error, "unsafe path in manifest: " + file.path);
+    bool digest_ok = file.sha256.size() == 64;
+    for (char c : file.sha256) digest_ok = digest_ok && is_hex_digit(c);
+    if (!digest_ok) return fail<ManifestFile>(error, "bad sha256 for " + file.path);
+
+    auto asset = value.find("asset");
+    if (asset != value.end() && asset->is_string()) {
+        file.asset = asset->get<std::string>();
+    } else if (asset != value.end() && asset->is_null()) {
+        file.asset.clear();
+    } else {
+        file.asset = default_asset_name(file.path);
+    }
+    return file;
+}
+
+}  // namespace
+
+std::optional<ManifestFile> parse_manifest_file(const nlohmann::json& value, std::string* error) {
+    try {
+        return read_file_entry(value, error);
+    } catch (const std::exception& e) {  // the library's type errors, or memory
+        return fail<ManifestFile>(error, e.what());
+    }
+}
+
+std::optional<Manifest> parse_manifest(std::string_view text, std::string* error) {
+    try {
+        const auto doc = nlohmann::json::parse(text, nullptr, true, false);
+        auto files = doc.is_object() ? doc.find("files") : doc.end();
+        if (!doc.is_object() || files == doc.end() || !files->is_array()) {
+            return fail<Manifest>(error, "manifest has no files array");
+        }
+
+        Manifest manifest;
+        manifest.version = doc.value("version", std::string());
+        manifest.files.reserve(files->size());
+        for (const auto& element : *files) {
+            auto file = read_file_entry(element, error);
+            if (!file) return std::nullopt;
+            manifest.files.push_back(std::move(*file));
+        }
+
+        if (auto zip = doc.find("zip"); zip != doc.end() && zip->is_object()) {
+            manifest.zip.name = zip->value("name", std::string());
+            if (auto size = zip->find("size"); size != zip->end()) {
+                // Any number is accepted and only a non-negative integer keeps its value (a float
+                // converted to an unsigned integer would be undefined when out of range). Every other
+                // type, booleans included, is the library's type error for a number.
+                if (!size->is_number()) {
+                    throw nlohmann::json::type_error::create(
+                        302, std::string("type must be number, but is ") + size->type_name(), &*size);
+                }
+                manifest.zip.size = non_negative_integer(*size);
+            }
+            manifest.zip.sha256 = zip->value("sha256", std::string());
+            lower_ascii(manifest.zip.sha256);
+        }
+        return manifest;
+    } catch (const std::exception& e) {  // the library's parse and type errors, or memory
+        return fail<Manifest>(error, e.what());
+    }
+}
+
+bool is_safe_relative_path(std::string_view path) {
+    if (path.empty() || path.size() > MAX_RELATIVE_PATH_BYTES) return false;
+    if (path.front() == '/' || path.front() == '\\') return false;
+    for (char ch : path) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20) return false;
+        switch (ch) {
+            case '\\': case ':': case '"': case '*': case '<': case '>': case '?': case '|':
+                return false;
+            default:
+                break;
+        }
+    }
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = path.find('/', start);
+        std::string_view segment = path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (segment.empty() || segment == "." || segment == "..") return false;
+        if (end == std::string_view::npos) return true;
+        start = end + 1;
+    }
+}
+
+std::string default_asset_name(std::string_view path) {
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    std::string name = "f__";
+    name.reserve(3 + path.size() * 3);
+    for (char ch : path) {
+        auto c = static_cast<unsigned char>(ch);
+        if (ch == '/' || ch == '\\') {
+            name += "__";
+        } else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || ch == '-' || ch == '.') {
+            name += ch;
+        } else {
+            name += '_';
+            name += HEX[c >> 4];
+            name += HEX[c & 0x0F];
+        }
+    }
+    return name;
+}
+
+}  // namespace df::setup

@@ -1,0 +1,16 @@
+#pragma once
+// Asking one source for its latest release (Windows: goes through the HTTP client).
+#include "net/http.h"
+#include "release/sources.h"
+
+#include <atomic>
+#include <optional>
+#include <string>
+
+namespace df::setup {
+
+// The latest release of source, or nothing with the reason in *error.
+std::optional<ReleaseInfo> resolve_latest(Http& http, Source source, const SourceConfig& config,
+                                          const std::atomic<bool>* cancel, std::string* error);
+
+}  // namespace df::setup

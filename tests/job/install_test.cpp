@@ -1,0 +1,321 @@
+// Silent installs with the real duskfern-setup.exe against the loopback release server,
+// judged by exit code, log, install folder and the server's journal of requests.
+#include "app/files.h"
+#include "app/handle.h"
+#include "app/log.h"
+#include "folder/known_folder.h"
+#include "tests/support/release_server.h"
+#include "tests/support/test_support.h"
+#include "tools/publisher/publisher.h"
+
+#include <shobjidl.h>
+
+#include <gtest/gtest.h>
+
+using namespace df::setup;
+using namespace df::test;
+using df::tools::ReleaseFile;
+using df::tools::ReleaseSpec;
+
+namespace {
+
+struct Outcome {
+    unsigned long exit_code = 0;
+    std::string log;
+    std::vector<TestServer::Request> requests;
+};
+
+class Install : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = scratch_folder("install") + L"\\app";
+        log = dir + L".log";
+        spec.files = {
+            {"duskfern-overlay.exe", "MZ overlay stand-in", {}, std::nullopt},
+            {"bin/core.dll", std::string(200000, 'c'), {}, std::nullopt},
+            {"res/my_data/a b.txt", "hello", {}, std::nullopt},
+        };
+    }
+
+    void publish() {
+        server.clear_faults();
+        ASSERT_TRUE(remove_tree(server.root()));  // each test publishes its own release
+        ASSERT_TRUE(df::tools::publish_release(server.root(), server.http_base(), spec));
+        server.clear_journal();
+    }
+
+    Outcome run(const std::wstring& extra_args = L"") {
+        std::wstring cmd = L"\"" + build_file("app/duskfern-setup.exe") + L"\" --silent --dir \"" + dir +
+                           L"\" --log \"" + log + L"\" " + extra_args;
+        std::wstring env = L"DUSKFERN_UPDATE_MIRROR=" + from_utf8(server.http_base()) +
+                           L"\nDUSKFERN_UPDATE_BASE=" + from_utf8(server.http_base()) + L"/gh";
+        ProcessResult r = run_process(cmd, 180000, env);
+        EXPECT_TRUE(r.started);
+        EXPECT_FALSE(r.timed_out);
+        Outcome o{r.exit_code, read_file(log), server.journal()};
+        ::DeleteFileW(log.c_str());
+        server.clear_journal();
+        return o;
+    }
+
+    std::wstring at(const std::string& rel) {
+        std::wstring w = from_utf8(rel);
+        for (auto& c : w) {
+            if (c == L'/') c = L'\\';
+        }
+        return dir + L"\\" + w;
+    }
+
+    static bool has_line(const Outcome& o, const std::string& line) {
+        return o.log.find(" " + line + "\r\n") != std::string::npos;
+    }
+    static int requests_to(const Outcome& o, const std::string& fragment) {
+        int n = 0;
+        for (const auto& r : o.requests) n += r.path.find(fragment) != std::string::npos;
+        return n;
+    }
+    std::string url(const std::string& path) const { return server.http_base() + path; }
+
+    void expect_installed() {
+        for (const ReleaseFile& f : spec.files) EXPECT_EQ(read_file(at(f.path)), f.content) << f.path;
+        EXPECT_TRUE(file_exists(dir + L"\\data"));
+    }
+
+    TestServer server;
+    ReleaseSpec spec;
+    std::wstring dir, log;
+};
+
+}  // namespace
+
+TEST_F(Install, FreshFromTheMirrorThenNothingFetchedAgain) {
+    publish();
+    Outcome first = run();
+    EXPECT_EQ(first.exit_code, 0u) << first.log;
+    expect_installed();
+    EXPECT_TRUE(has_line(first, "sources mirror=" + url("/latest.json") + " github=" + url("/gh/releases/latest") +
+                                    " prefer=mirror"))
+        << first.log;
+    EXPECT_TRUE(has_line(first, "latest v1.4.0 from mirror")) << first.log;
+    EXPECT_TRUE(has_line(first, "manifest from mirror: 3 files")) << first.log;
+    EXPECT_TRUE(has_line(first, "installed 1.4.0 into " + to_utf8(dir) + " files=3 from_mirror=3 from_github=0"))
+        << first.log;
+    // Exactly: the index, the manifest, and each file once, whole (no Range), with the setup's agent.
+    ASSERT_EQ(first.requests.size(), 5u);
+    EXPECT_EQ(first.requests[0].path, "/latest.json");
+    EXPECT_EQ(first.requests[1].path, "/v1.4.0/manifest.json");
+    EXPECT_EQ(first.requests[2].path, "/v1.4.0/files/f__duskfern-overlay.exe");
+    EXPECT_EQ(first.requests[3].path, "/v1.4.0/files/f__bin__core.dll");
+    EXPECT_EQ(first.requests[4].path, "/v1.4.0/files/f__res__my_5Fdata__a_20b.txt");
+    for (const auto& r : first.requests) {
+        EXPECT_FALSE(r.range.has_value()) << r.path;
+        EXPECT_EQ(r.status, 200) << r.path;
+        EXPECT_EQ(r.agent.rfind("duskfern-setup/0.7.1 (+", 0), 0u) << r.agent;
+        EXPECT_EQ(r.accept, "application/vnd.github+json, application/octet-stream, */*");
+    }
+
+    Outcome second = run();
+    EXPECT_EQ(second.exit_code, 0u) << second.log;
+    EXPECT_EQ(requests_to(second, "/files/"), 0) << "a second run fetches no file";
+    EXPECT_EQ(second.requests.size(), 2u);
+    EXPECT_TRUE(has_line(second, "installed 1.4.0 into " + to_utf8(dir) + " files=3 from_mirror=3 from_github=0"));
+}
+
+TEST_F(Install, FreshFromGithub) {
+    publish();
+    Outcome o = run(L"--source github");
+    EXPECT_EQ(o.exit_code, 0u) << o.log;
+    expect_installed();
+    EXPECT_TRUE(has_line(o, "latest v1.4.0 from github")) << o.log;
+    EXPECT_TRUE(has_line(o, "manifest from github: 3 files")) << o.log;
+    EXPECT_TRUE(has_line(o, "installed 1.4.0 into " + to_utf8(dir) + " files=3 from_mirror=0 from_github=3"));
+    EXPECT_EQ(requests_to(o, "/latest.json"), 0) << "the mirror is not asked when GitHub answers";
+    EXPECT_EQ(requests_to(o, "/gh/download/v1.4.0/f__"), 3);
+}
+
+TEST_F(Install, ResumesAfterACutConnection) {
+    publish();
+    server.set_faults(R"({"/v1.4.0/files/f__bin__core.dll": {"cut_after": 65536, "times": 1}})");
+    Outcome o = run();
+    EXPECT_EQ(o.exit_code, 0u) << o.log;
+    expect_installed();
+    std::vector<std::optional<std::string>> ranges;
+    for (const auto& r : o.requests) {
+        if (r.path == "/v1.4.0/files/f__bin__core.dll") ranges.push_back(r.range);
+    }
+    ASSERT_EQ(ranges.size(), 2u);
+    EXPECT_FALSE(ranges[0].has_value());
+    ASSERT_TRUE(ranges[1].has_value());
+    EXPECT_EQ(*ranges[1], "bytes=65536-");
+}
+
+TEST_F(Install, FileFailingOnTheMirrorComesFromGithubAndTheMirrorIsDemoted) {
+    publish();
+    server.set_faults(R"({"/v1.4.0/files/f__duskfern-overlay.exe": {"status": 500}})");
+    Outcome o = run();
+    EXPECT_EQ(o.exit_code, 0u) << o.log;
+    expect_installed();
+    std::string bad = url("/v1.4.0/files/f__duskfern-overlay.exe");
+    EXPECT_TRUE(has_line(o, "mirror duskfern-overlay.exe: download failed after 4 attempts: http 500 (" + bad + ")"))
+        << o.log;
+    EXPECT_TRUE(has_line(o, "installed 1.4.0 into " + to_utf8(dir) + " files=3 from_mirror=0 from_github=3")) << o.log;
+    EXPECT_EQ(requests_to(o, "/v1.4.0/files/f__bin__core.dll"), 0) << "later files go to GitHub first";
+}
+
+TEST_F(Install, MissingOnTheMirrorKeepsTheMirrorFirst) {
+    spec.files[0].on_mirror = false;  // 404 on the mirror: not held against it
+    publish();
+    Outcome o = run();
+    EXPECT_EQ(o.exit_code, 0u) << o.log;
+    expect_installed();
+    EXPECT_TRUE(has_line(o, "installed 1.4.0 into " + to_utf8(dir) + " files=3 from_mirror=2 from_github=1")) << o.log;
+}
+
+TEST_F(Install, FileMissingOnBothSourcesFails) {
+    spec.files[1].on_mirror = false;
+    spec.files[1].on_github = false;
+    publish();
+    Outcome o = run();
+    EXPECT_EQ(o.exit_code, 1u);
+    std::string m = url("/v1.4.0/files/f__bin__core.dll"), g = url("/gh/download/v1.4.0/f__bin__core.dll");
+    EXPECT_TRUE(has_line(o, "FAILED could not download bin/core.dll (http 404 (" + m + "); http 404 (" + g + "))"))
+        << o.log;
+    EXPECT_FALSE(file_exists(at("bin/core.dll")));
+}
+
+TEST_F(Install, NeitherSourceAnswers) {
+    publish();
+    server.set_faults(R"({"/latest.json": {"status": 500}, "/gh/releases/latest": {"status": 503}})");
+    Outcome o = run();
+    EXPECT_EQ(o.exit_code, 1u);
+    std::string mirror_error = "http 500 (" + url("/latest.json") + ")";
+    std::string github_error = "http 503 (" + url("/gh/releases/latest") + ")";
+    EXPECT_TRUE(has_line(o, "latest from mirror failed: " + mirror_error)) << o.log;
+    EXPECT_TRUE(has_line(o, "latest from github failed: " + github_error)) << o.log;
+    EXPECT_TRUE(has_line(o, "FAILED neither the mirror nor GitHub answered (mirror: " + mirror_error +
+                                "; github: " + github_error + ")"))
+        << o.log;
+}
+
+TEST_F(Install, ManifestOfAnotherVersionFallsBackToTheSecondCandidate) {
+    publish();
+    std::string manifest = read_file(server.root() + L"\\v1.4.0\\manifest.json");
+    std::size_t p = manifest.find("\"1.4.0\"");
+    ASSERT_NE(p, std::string::npos);
+    manifest.replace(p, 7, "\"1.3.0\"");
+    ASSERT_TRUE(server.put_file("v1.4.0/manifest.json", manifest));
+    Outcome o = run();
+    EXPECT_EQ(o.exit_code, 0u) << o.log;
+    EXPECT_TRUE(has_line(o, "manifest from mirror failed: manifest is for 1.3.0")) << o.log;
+    EXPECT_TRUE(has_line(o, "manifest from github: 3 files")) << o.log;
+    expect_installed();
+}
+
+TEST_F(Install, NonVersionManifestIsNotTakenForAnotherNonVersionTag) {
+    spec.tag = "nightly";
+    spec.manifest_version = "build-2023";
+    spec.mirror = false;  // GitHub only: its tags need not be versions
+    publish();
+    Outcome o = run(L"--source github");
+    EXPECT_EQ(o.exit_code, 1u) << o.log;
+    EXPECT_TRUE(has_line(o, "manifest from github failed: manifest is for build-2023")) << o.log;
+    EXPECT_TRUE(has_line(o, "FAILED could not fetch manifest.json")) << o.log;
+}
+
+TEST_F(Install, LatestJsonPointingOutsideTheMirrorUsesGithub) {
+    publish();
+    ASSERT_TRUE(server.put_file("latest.json",
+                                R"({"tag": "v1.4.0", "manifest": "//elsewhere.example/m.json", "files_base": "/v1.4.0/files/"})"));
+    Outcome o = run();
+    EXPECT_EQ(o.exit_code, 0u) << o.log;
+    EXPECT_TRUE(has_line(o, "latest from mirror failed: latest.json points outside the mirror")) << o.log;
+    EXPECT_TRUE(has_line(o, "latest v1.4.0 from github")) << o.log;
+    expect_installed();
+}
+
+TEST_F(Install, WrongBytesAreNeverMovedIntoPlace) {
+    publish();
+    server.set_faults(R"({"/v1.4.0/files/f__res__my_5Fdata__a_20b.txt": {"wrong_bytes": true},
+                          "/gh/download/v1.4.0/f__res__my_5Fdata__a_20b.txt": {"wrong_bytes": true}})");
+    Outcome o = run();
+    EXPECT_EQ(o.exit_code, 1u);
+    std::string m = url("/v1.4.0/files/f__res__my_5Fdata__a_20b.txt");
+    std::string g = url("/gh/download/v1.4.0/f__res__my_5Fdata__a_20b.txt");
+    EXPECT_TRUE(has_line(o, "FAILED a downloaded file did not match the release: res/my_data/a b.txt (hash mismatch for " +
+                                m + " (got 5 bytes); hash mismatch for " + g + " (got 5 bytes))"))
+        << o.log;
+    EXPECT_FALSE(file_exists(at("res/my_data/a b.txt")));
+    EXPECT_FALSE(file_exists(at("res/my_data/a b.txt.part")));
+}
+
+TEST_F(Install, PreservedFilesAreNeverTouched) {
+    spec.files.push_back({"data/settings.json", "{\"new\": true}", {}, std::nullopt});
+    spec.files.push_back({"update.log", "new log", {}, std::nullopt});
+    spec.files.push_back({"update.log.", "trimmed name of the log", {}, std::nullopt});
+    spec.files.push_back({"Data./settings.json", "trimmed name of the settings", {}, std::nullopt});
+    publish();
+    ASSERT_EQ(create_folders(at("data")), 0u);
+    ASSERT_TRUE(write_file(at("data/settings.json"), "user settings"));
+    ASSERT_TRUE(write_file(at("update.log"), "user log"));
+    ASSERT_TRUE(write_file(at("duskfern-overlay.exe"), "an earlier install"));  // the folder stays as it is
+    Outcome o = run();
+    EXPECT_EQ(o.exit_code, 0u) << o.log;
+    EXPECT_EQ(read_file(at("data/settings.json")), "user settings");
+    EXPECT_EQ(read_file(at("update.log")), "user log");
+    EXPECT_TRUE(has_line(o, "manifest from mirror: 7 files")) << o.log;
+    EXPECT_TRUE(has_line(o, "installed 1.4.0 into " + to_utf8(dir) + " files=3 from_mirror=3 from_github=0")) << o.log;
+    EXPECT_EQ(requests_to(o, "settings"), 0);
+    EXPECT_EQ(requests_to(o, "update.log"), 0);
+}
+
+TEST_F(Install, ConflictingPathsFailBeforeAnyDownload) {
+    spec.files.push_back({"BIN/Core.DLL", "other", {}, std::string("core-upper.dll")});
+    publish();
+    Outcome o = run();
+    EXPECT_EQ(o.exit_code, 1u);
+    EXPECT_TRUE(has_line(o, "FAILED manifest lists conflicting paths: BIN/Core.DLL")) << o.log;
+    EXPECT_EQ(requests_to(o, "/files/"), 0);
+}
+
+TEST_F(Install, DataFileInTheWayFailsAfterTheFiles) {
+    publish();
+    ASSERT_EQ(create_folders(dir), 0u);
+    ASSERT_TRUE(write_file(at("duskfern-overlay.exe"), "old"));  // keeps the folder as it is
+    ASSERT_TRUE(write_file(at("data"), "not a folder"));
+    Outcome o = run();
+    EXPECT_EQ(o.exit_code, 1u);
+    EXPECT_NE(o.log.find(" FAILED cannot create data\\: error 183"), std::string::npos) << o.log;
+    EXPECT_EQ(read_file(at("bin/core.dll")), spec.files[1].content);
+    EXPECT_EQ(read_file(at("data")), "not a folder");
+}
+
+TEST_F(Install, ShortcutPointsAtTheApplication) {
+    publish();
+    std::wstring lnk = known_folder_path(FOLDERID_Desktop) + L"\\duskfern.lnk";
+    ::DeleteFileW(lnk.c_str());
+    Outcome o = run(L"--shortcut");
+    EXPECT_EQ(o.exit_code, 0u) << o.log;
+    EXPECT_TRUE(has_line(o, "shortcut " + to_utf8(lnk) + " ok")) << o.log;
+
+    ComPtr<IShellLinkW> link;
+    ASSERT_TRUE(SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                             reinterpret_cast<void**>(link.put()))));
+    ComPtr<IPersistFile> file;
+    ASSERT_TRUE(SUCCEEDED(link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put()))));
+    ASSERT_TRUE(SUCCEEDED(file.get()->Load(lnk.c_str(), STGM_READ)));
+    wchar_t target[MAX_PATH] = {}, work[MAX_PATH] = {};
+    link.get()->GetPath(target, MAX_PATH, nullptr, 0);
+    link.get()->GetWorkingDirectory(work, MAX_PATH);
+    EXPECT_EQ(_wcsicmp(target, (dir + L"\\duskfern-overlay.exe").c_str()), 0) << to_utf8(target);
+    EXPECT_EQ(_wcsicmp(work, dir.c_str()), 0) << to_utf8(work);
+
+    // Without --shortcut nothing is said about one.
+    Outcome again = run();
+    EXPECT_EQ(again.log.find(" shortcut "), std::string::npos);
+}
+
+int main(int argc, char** argv) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

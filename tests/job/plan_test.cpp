@@ -1,0 +1,129 @@
+#include "job/plan.h"
+
+#include <gtest/gtest.h>
+
+using namespace df::setup;
+
+namespace {
+
+ManifestFile entry(const std::string& path, std::uint64_t size = 1, const std::string& asset = "") {
+    ManifestFile f;
+    f.path = path;
+    f.size = size;
+    f.sha256 = std::string(64, 'a');
+    f.asset = asset;
+    return f;
+}
+
+ReleaseInfo record(Source s, const std::string& tag) {
+    ReleaseInfo r;
+    r.source = s;
+    r.tag = tag;
+    return r;
+}
+
+}  // namespace
+
+TEST(Plan, PreservedPaths) {
+    struct Case {
+        const char* path;
+        bool preserved;
+    } cases[] = {
+        {"data", true},          {"Data/settings.json", true}, {"LOGS/x.txt", true},
+        {"webview/a/b", true},   {"update-staging/x", true},   {"update-backup/x", true},
+        {"update-result.json", true}, {"update.log", true},    {"Update.LOG", true},
+        // Windows drops trailing dots and spaces, so these reach the same files.
+        {"update.log.", true},   {"update.log ", true},        {"data./settings.json", true},
+        {"data /settings.json", true}, {"logs. /x", true},     {"data.", true},
+        // Near misses that are ordinary files.
+        {"database/x", false},   {"logs", false},              {"data-file", false},
+        {"mydata/x", false},     {"update.logs", false},       {"update-results.json", false},
+        {"bin/data/x", false},   {"webview", false},           {"update.log/x", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(is_preserved_path(c.path), c.preserved) << c.path;
+}
+
+TEST(Plan, PlannablePaths) {
+    struct Case {
+        const char* path;
+        bool ok;
+    } cases[] = {
+        {"a", true},        {"bin/app.exe", true},  {"COM0", true},     {"console/x", true},
+        {"lpt10.txt", true}, {"...x", true},        {".config/y", true}, {"a b/c d.txt", true},
+        {"con", false},     {"bin/LPT1.txt", false}, {"Nul/x", false},   {"aux.", false},
+        {"com9.log", false}, {"x.", false},          {"x ", false},      {"a./b", false},
+        {"a /b", false},    {"", false},             {"/abs", false},    {"a\\b", false},
+        {"c:x", false},     {"a//b", false},         {"../x", false},    {"a?b", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(is_plannable_path(c.path), c.ok) << c.path;
+}
+
+TEST(Plan, BuildKeepsOrderAndSumsSizes) {
+    Manifest m;
+    m.files = {entry("b.txt", 10), entry("data/settings.json", 100), entry("con/x", 1000), entry("a/c.txt", 20),
+               entry("update.log.", 5), entry("LOGS/x", 7)};
+    Plan p = build_plan(m);
+    ASSERT_EQ(p.files.size(), 2u);
+    EXPECT_EQ(p.files[0].path, "b.txt");
+    EXPECT_EQ(p.files[1].path, "a/c.txt");
+    EXPECT_EQ(p.bytes_total, 30u);
+    EXPECT_EQ(build_plan(Manifest{}).bytes_total, 0u);
+}
+
+TEST(Plan, ConflictingPaths) {
+    struct Case {
+        std::vector<std::string> paths;
+        std::optional<std::string> second;
+    } cases[] = {
+        {{"Core.dll", "core.dll"}, "core.dll"},
+        {{"bin/A.txt", "x", "BIN/a.TXT"}, "BIN/a.TXT"},
+        {{"a.dll", "a.dll.part"}, "a.dll.part"},
+        {{"a.dll.part", "a.dll"}, "a.dll"},
+        {{"A.DLL", "a.dll.PART"}, "a.dll.PART"},
+        {{"a.dll", "b.dll", "a.dll2", "a.part"}, std::nullopt},
+        {{".part", "x.part"}, std::nullopt},
+        {{}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        Plan p;
+        for (const auto& path : c.paths) p.files.push_back(entry(path));
+        EXPECT_EQ(conflicting_path(p), c.second) << (c.paths.empty() ? "" : c.paths[0]);
+    }
+}
+
+TEST(Plan, ManifestAcceptance) {
+    struct Case {
+        const char* version;
+        const char* tag;
+        bool accepted;
+    } cases[] = {
+        {"", "v1.2.3", true},           {"", "nightly", true},          {"1.2.3", "v1.2.3", true},
+        {"1.2", "v1.2.0", true},        {"1.2.3+b", "1.2.3", true},     {"1.2.3", "v1.2.4", false},
+        {"1.2.3-rc.1", "v1.2.3", false}, {"nightly", "nightly", true},  {"build-2023", "nightly", false},
+        {"release-7", "release-7", true}, {"1.2.3", "nightly", false},  {"nightly", "v1.2.3", false},
+        {"X", "vX", false},             {"vX", "vX", true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(manifest_accepted(c.version, c.tag), c.accepted) << c.version << " / " << c.tag;
+}
+
+TEST(Plan, RelativeAddress) {
+    EXPECT_EQ(relative_address(entry("bin/app.exe", 1, "app-x64.exe")), "app-x64.exe");
+    EXPECT_EQ(relative_address(entry("bin/app.exe")), "f__bin__app.exe");
+    EXPECT_EQ(relative_address(entry("my_data/a b.txt")), "f__my_5Fdata__a_20b.txt");
+}
+
+TEST(Plan, Demotion) {
+    std::vector<ReleaseInfo> list = {record(Source::mirror, "m"), record(Source::github, "g")};
+    demote(list, Source::mirror);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].tag, "g");
+    EXPECT_EQ(list[1].tag, "m");
+    demote(list, Source::mirror);  // already last: unchanged
+    EXPECT_EQ(list[0].tag, "g");
+    std::vector<ReleaseInfo> three = {record(Source::github, "g1"), record(Source::mirror, "m"),
+                                      record(Source::github, "g2")};
+    demote(three, Source::github);  // only the first of that source moves
+    EXPECT_EQ(three[0].tag, "m");
+    EXPECT_EQ(three[1].tag, "g2");
+    EXPECT_EQ(three[2].tag, "g1");
+}

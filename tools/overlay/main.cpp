@@ -1,0 +1,14 @@
+// Sample application for demo and test releases: when started it appends one line to
+// "overlay-ran.txt" in its current folder, so a test can see that (and where) it was launched.
+#include <windows.h>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    HANDLE f = ::CreateFileW(L"overlay-ran.txt", FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 1;
+    const char line[] = "duskfern-overlay ran\r\n";
+    DWORD written = 0;
+    ::WriteFile(f, line, sizeof line - 1, &written, nullptr);
+    ::CloseHandle(f);
+    return 0;
+}
