@@ -3,6 +3,7 @@
 // loop with a job still running.
 #include "tests/ui/setup_window.h"
 #include "tests/ui/test_release.h"
+#include "tools/publisher/publisher.h"
 
 using namespace df::test;
 using df::setup::from_utf8;
@@ -16,15 +17,21 @@ constexpr std::size_t BIG = 3u << 20;  // 3 MiB: a few seconds at the slow rates
 struct Published {
     TestServer server;
     std::string big = pattern_bytes(BIG);
+    bool published = false;
     Published() {
-        if (server.available()) {
-            publish_release(server, "v1.4.0", {{"duskfern-overlay.exe", sample_app_bytes()}, {"data/big.bin", big}});
-        }
+        if (!server.available()) return;
+        df::tools::ReleaseSpec spec;
+        spec.tag = "v1.4.0";
+        spec.files = {{"duskfern-overlay.exe", "", sample_app(), std::nullopt},
+                      {"bin/big.bin", big, {}, std::string("big.bin")}};
+        server.clear_faults();
+        published = df::tools::publish_release(server.root(), server.http_base(), spec);
     }
+    bool ready() const { return server.available() && published; }
     // Slows the big file's transfer on both sources to bytes_per_second.
     void slow(std::size_t bytes_per_second) {
         std::string rate = "{\"rate\": " + std::to_string(bytes_per_second) + "}";
-        server.set_faults("{\"/v1.4.0/files/data__big.bin\": " + rate + ", \"/gh/download/v1.4.0/data__big.bin\": " +
+        server.set_faults("{\"/v1.4.0/files/big.bin\": " + rate + ", \"/gh/download/v1.4.0/big.bin\": " +
                           rate + "}");
     }
 };
@@ -51,7 +58,7 @@ std::string last_line(const std::string& log) {
 
 TEST(SetupInstall, ProgressThenSuccessThenLaunch) {
     Published p;
-    ASSERT_TRUE(p.server.available());
+    ASSERT_TRUE(p.ready());
     p.slow(1u << 20);
     InstallWindow w("inst-full", server_sources(p.server));
     ASSERT_NE(w.window, nullptr);
@@ -81,7 +88,7 @@ TEST(SetupInstall, ProgressThenSuccessThenLaunch) {
     EXPECT_FALSE(w.enabled(ID_FOLDER));
     EXPECT_FALSE(w.enabled(ID_BROWSE));
     EXPECT_FALSE(w.enabled(ID_SHORTCUT));
-    EXPECT_EQ(read_file(w.file(L"data\\big.bin")), p.big);
+    EXPECT_EQ(read_file(w.file(L"bin\\big.bin")), p.big);
     std::string log = w.log();
     EXPECT_NE(log.find("---- install (window) into " + to_utf8(w.target) + "\r\n"), std::string::npos);
     EXPECT_NE(log.find(" installed 1.4.0 into "), std::string::npos) << log;
@@ -90,21 +97,20 @@ TEST(SetupInstall, ProgressThenSuccessThenLaunch) {
     // Launch starts the installed application in its folder and closes the window.
     click(w.item(ID_INSTALL));
     EXPECT_EQ(w.exit_code(), 0u);
-    std::wstring marker = w.file(L"launched.txt");
+    // The application writes its marker into its current folder: the install folder.
+    std::wstring marker = w.file(L"overlay-ran.txt");
     ASSERT_TRUE(wait_until([&] { return file_exists(marker); }, 20000));
-    std::string raw = read_file(marker);
-    std::wstring launched(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / 2);
-    EXPECT_EQ(launched, L"\"" + w.file(L"duskfern-overlay.exe") + L"\"\n" + w.target + L"\n");
+    EXPECT_EQ(read_file(marker), "duskfern-overlay ran\r\n");
 }
 
 TEST(SetupInstall, CancelKeepsThePartAndRetryResumes) {
     Published p;
-    ASSERT_TRUE(p.server.available());
+    ASSERT_TRUE(p.ready());
     p.slow(256u << 10);
     InstallWindow w("inst-cancel", server_sources(p.server));
     ASSERT_NE(w.window, nullptr);
     click(w.item(ID_INSTALL));
-    std::wstring part = w.file(L"data\\big.bin.part");
+    std::wstring part = w.file(L"bin\\big.bin.part");
     ASSERT_TRUE(wait_until([&] { return file_size(part).value_or(0) > 0 && w.bar() > 0; }, 30000)) << w.log();
 
     click(w.item(ID_CANCEL));  // asks the job to stop; the window stays
@@ -119,7 +125,7 @@ TEST(SetupInstall, CancelKeepsThePartAndRetryResumes) {
     std::uint64_t kept = file_size(part).value_or(0);
     EXPECT_GT(kept, 0u);
     EXPECT_LT(kept, BIG);
-    EXPECT_FALSE(file_exists(w.file(L"data\\big.bin")));
+    EXPECT_FALSE(file_exists(w.file(L"bin\\big.bin")));
     EXPECT_EQ(last_line(w.log()), "FAILED cancelled");
 
     // Retry: a new job that resumes the part file instead of starting it again.
@@ -127,7 +133,7 @@ TEST(SetupInstall, CancelKeepsThePartAndRetryResumes) {
     p.server.clear_journal();
     click(w.item(ID_INSTALL));
     ASSERT_TRUE(w.wait_main_button(L"Launch duskfern")) << w.log();
-    EXPECT_EQ(read_file(w.file(L"data\\big.bin")), p.big);
+    EXPECT_EQ(read_file(w.file(L"bin\\big.bin")), p.big);
     EXPECT_FALSE(file_exists(part));
     bool resumed = false;
     for (const auto& r : p.server.journal()) {
@@ -141,12 +147,12 @@ TEST(SetupInstall, CancelKeepsThePartAndRetryResumes) {
 
 TEST(SetupInstall, CloseWhileRunningAsksFirst) {
     Published p;
-    ASSERT_TRUE(p.server.available());
+    ASSERT_TRUE(p.ready());
     p.slow(128u << 10);
     InstallWindow w("inst-close", server_sources(p.server));
     ASSERT_NE(w.window, nullptr);
     click(w.item(ID_INSTALL));
-    std::wstring part = w.file(L"data\\big.bin.part");
+    std::wstring part = w.file(L"bin\\big.bin.part");
     ASSERT_TRUE(wait_until([&] { return file_size(part).value_or(0) > 0; }, 30000)) << w.log();
 
     // No: the question goes away and the install goes on.
@@ -179,7 +185,7 @@ TEST(SetupInstall, CloseWhileRunningAsksFirst) {
 
 TEST(SetupInstall, JobEndsWhileTheCloseQuestionIsOpen) {
     Published p;
-    ASSERT_TRUE(p.server.available());
+    ASSERT_TRUE(p.ready());
     p.slow(2u << 20);
     InstallWindow w("inst-close-late", server_sources(p.server));
     ASSERT_NE(w.window, nullptr);
@@ -200,12 +206,12 @@ TEST(SetupInstall, JobEndsWhileTheCloseQuestionIsOpen) {
 
 TEST(SetupInstall, EndOfTheMessageLoopStopsTheJob) {
     Published p;
-    ASSERT_TRUE(p.server.available());
+    ASSERT_TRUE(p.ready());
     p.slow(128u << 10);
     InstallWindow w("inst-quit", server_sources(p.server));
     ASSERT_NE(w.window, nullptr);
     click(w.item(ID_INSTALL));
-    std::wstring part = w.file(L"data\\big.bin.part");
+    std::wstring part = w.file(L"bin\\big.bin.part");
     ASSERT_TRUE(wait_until([&] { return file_size(part).value_or(0) > 0; }, 30000)) << w.log();
     // A quit message from outside ends the loop with the job still running.
     ::PostThreadMessageW(w.process.main_thread_id(), WM_QUIT, 0, 0);
@@ -215,7 +221,7 @@ TEST(SetupInstall, EndOfTheMessageLoopStopsTheJob) {
 
 TEST(SetupInstall, ChineseSuccessFromGitHub) {
     Published p;
-    ASSERT_TRUE(p.server.available());
+    ASSERT_TRUE(p.ready());
     InstallWindow w("inst-zh", github_only_sources(p.server), L"zh");
     ASSERT_NE(w.window, nullptr);
     click(w.item(ID_INSTALL));
