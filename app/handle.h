@@ -99,6 +99,26 @@ struct ComTraits {
     static void close(type p) noexcept { p->Release(); }
 };
 
+// Fonts, brushes and other GDI objects made with Create*; freed with DeleteObject.
+template <class T>
+struct GdiObjectTraits {
+    using type = T;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::DeleteObject(h); }
+};
+// Icons made with LoadImageW without LR_SHARED.
+struct IconTraits {
+    using type = HICON;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::DestroyIcon(h); }
+};
+// The screen's device context from GetDC(nullptr).
+struct ScreenDcTraits {
+    using type = HDC;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::ReleaseDC(nullptr, h); }
+};
+
 using UniqueFile = UniqueHandle<FileTraits>;
 using UniqueKernel = UniqueHandle<KernelTraits>;
 using UniqueFind = UniqueHandle<FindTraits>;
@@ -106,6 +126,9 @@ using UniqueAlg = UniqueHandle<BcryptAlgTraits>;
 using UniqueHash = UniqueHandle<BcryptHashTraits>;
 using UniqueInternet = UniqueHandle<InternetTraits>;
 using UniqueCoText = UniqueHandle<CoTaskMemTraits<wchar_t*>>;
+using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
+using UniqueIcon = UniqueHandle<IconTraits>;
+using UniqueScreenDc = UniqueHandle<ScreenDcTraits>;
 template <class I>
 using ComPtr = UniqueHandle<ComTraits<I>>;
 

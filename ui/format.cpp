@@ -1,0 +1,98 @@
+#include "ui/format.h"
+
+#include <charconv>
+
+namespace df::setup {
+namespace {
+
+// Appends to out without ever letting it grow past FORMAT_MAX_UNITS; false once full.
+class BoundedText {
+public:
+    bool full() const { return full_; }
+    void append(std::wstring_view s) {
+        if (full_) return;
+        std::size_t room = FORMAT_MAX_UNITS - out_.size();
+        if (s.size() <= room) {
+            out_.append(s);
+            return;
+        }
+        out_.append(s.substr(0, room));
+        full_ = true;
+    }
+    void append_ascii(std::string_view s) {
+        for (char c : s) {
+            wchar_t w = static_cast<wchar_t>(static_cast<unsigned char>(c));
+            append(std::wstring_view(&w, 1));
+        }
+    }
+    std::wstring take() {
+        // A cut between the halves of a surrogate pair would leave half a character.
+        if (full_ && !out_.empty() && out_.back() >= 0xD800 && out_.back() <= 0xDBFF) out_.pop_back();
+        return std::move(out_);
+    }
+
+private:
+    std::wstring out_;
+    bool full_ = false;
+};
+
+void append_integer(BoundedText& out, std::int32_t v) {
+    char buf[16];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append_ascii(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+}
+
+void append_real(BoundedText& out, double v, int decimals) {
+    // Fixed notation of the largest double takes 309 digits plus the decimals.
+    char buf[400];
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+    if (r.ec != std::errc()) return;
+    out.append_ascii(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+}
+
+}  // namespace
+
+std::wstring format_text(std::wstring_view format, std::initializer_list<FormatArg> args) {
+    BoundedText out;
+    const FormatArg* next = args.begin();
+    auto take_arg = [&](FormatArg::Kind kind) -> const FormatArg* {
+        if (next == args.end()) return nullptr;
+        const FormatArg* a = next++;
+        return a->kind == kind ? a : nullptr;
+    };
+    std::size_t i = 0;
+    while (i < format.size() && !out.full()) {
+        std::size_t pct = format.find(L'%', i);
+        if (pct == std::wstring_view::npos) {
+            out.append(format.substr(i));
+            break;
+        }
+        out.append(format.substr(i, pct - i));
+        std::wstring_view rest = format.substr(pct);
+        if (rest.starts_with(L"%%")) {
+            out.append(L"%");
+            i = pct + 2;
+        } else if (rest.starts_with(L"%d")) {
+            if (const FormatArg* a = take_arg(FormatArg::Kind::integer)) append_integer(out, a->integer);
+            i = pct + 2;
+        } else if (rest.starts_with(L"%s")) {
+            if (const FormatArg* a = take_arg(FormatArg::Kind::text)) out.append(a->text);
+            i = pct + 2;
+        } else if (rest.starts_with(L"%ls")) {
+            if (const FormatArg* a = take_arg(FormatArg::Kind::text)) out.append(a->text);
+            i = pct + 3;
+        } else if (rest.starts_with(L"%f")) {
+            if (const FormatArg* a = take_arg(FormatArg::Kind::real)) append_real(out, a->real, 6);
+            i = pct + 2;
+        } else if (rest.size() >= 4 && rest[1] == L'.' && rest[2] >= L'0' && rest[2] <= L'9' && rest[3] == L'f') {
+            if (const FormatArg* a = take_arg(FormatArg::Kind::real)) append_real(out, a->real, rest[2] - L'0');
+            i = pct + 4;
+        } else {
+            out.append(L"%");
+            i = pct + 1;
+        }
+    }
+    return out.take();
+}
+
+}  // namespace df::setup

@@ -1,0 +1,66 @@
+#pragma once
+// The setup window's process-wide data and the handlers shared by ui/window.cpp and
+// ui/progress.cpp (Windows). Everything here belongs to the window thread, except what
+// ui/progress.cpp guards with progress_mutex.
+#include "app/handle.h"
+#include "job/job.h"
+#include "ui/ui_state.h"
+
+#include <memory>
+#include <thread>
+
+namespace df::setup {
+
+inline constexpr int id_folder = 101;
+inline constexpr int id_browse = 102;
+inline constexpr int id_shortcut = 103;
+inline constexpr int id_install = 104;
+inline constexpr int id_cancel = 105;
+inline constexpr int id_progress = 106;
+inline constexpr int id_status = 107;
+
+inline constexpr UINT msg_progress = WM_APP + 1;
+inline constexpr UINT msg_finished = WM_APP + 2;
+
+struct WindowData {
+    HWND main = nullptr;
+    HWND heading = nullptr;
+    HWND folder_label = nullptr;
+    HWND folder = nullptr;
+    HWND browse = nullptr;
+    HWND shortcut = nullptr;
+    HWND progress = nullptr;
+    HWND status = nullptr;
+    HWND install = nullptr;
+    HWND cancel = nullptr;
+    UniqueFont body_font;
+    UniqueFont heading_font;
+    UniqueIcon large_icon;
+    UniqueIcon small_icon;
+    int ui_dpi = 96;
+    UiState ui_state = UiState::idle;
+    bool asking_to_close = false;       // the stop question is open
+    std::unique_ptr<Job> current_job;  // replaced only after its thread was joined
+    std::thread job_thread;            // joinable from its start until it is joined
+};
+
+// The one window of the process.
+extern WindowData ui;
+
+// The observer that start_install puts into a job: copies p under progress_mutex, then posts
+// msg_progress to window. Runs on the job thread.
+std::function<void(const Progress&)> make_progress_observer(HWND window);
+// Forgets the last progress report (a new job starts from an empty copy).
+void reset_latest_progress();
+// msg_progress: shows the newest progress copy in the status line and bar.
+void show_progress();
+// msg_finished: joins the job thread if it is joinable, then shows current_job's outcome.
+void show_result();
+// Starts dir's duskfern-overlay.exe without waiting for it; true when the process was created.
+bool launch_app(const Job& job);
+// Enables the controls and sets the button texts as look says, and moves ui_state there.
+void apply_look(const ControlLook& look);
+// Sets the status line's text.
+void set_status(const std::wstring& text);
+
+}  // namespace df::setup
