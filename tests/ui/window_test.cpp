@@ -40,12 +40,22 @@ TEST(SetupWindow, IdleWindowLayoutAndTexts) {
     EXPECT_EQ(style & 0x00CF0000, 0x00CA0000) << std::hex << style;  // caption, close and minimise boxes only
     EXPECT_EQ(::GetClassLongPtrW(w.window, GCL_STYLE), 0);
 
+    // Every length is given at 96 DPI and scaled to the screen's DPI (run at 96 and at 144).
+    const int dpi = screen_dpi();
+    if (!env("DF_EXPECT_DPI").empty()) {
+        ASSERT_EQ(dpi, std::stoi(env("DF_EXPECT_DPI"))) << "the screen's DPI was not set";
+    }
+    auto scaled = [dpi](int v) { return ::MulDiv(v, dpi, 96); };
     SIZE client = client_size(w.window);
-    EXPECT_EQ(client.cx, 480);
-    EXPECT_EQ(client.cy, 240);
+    EXPECT_EQ(client.cx, scaled(480));
+    EXPECT_EQ(client.cy, scaled(240));
+    if (dpi == 144) {
+        EXPECT_EQ(client.cx, 720);
+        EXPECT_EQ(client.cy, 360);
+    }
     RECT outer{};
     ::GetWindowRect(w.window, &outer);
-    RECT want{0, 0, 480, 240};
+    RECT want{0, 0, scaled(480), scaled(240)};
     ::AdjustWindowRect(&want, 0x00CA0000, FALSE);
     EXPECT_EQ(outer.left, (::GetSystemMetrics(SM_CXSCREEN) - (want.right - want.left)) / 2);
     EXPECT_EQ(outer.top, (::GetSystemMetrics(SM_CYSCREEN) - (want.bottom - want.top)) / 2);
@@ -67,10 +77,10 @@ TEST(SetupWindow, IdleWindowLayoutAndTexts) {
         }
         EXPECT_EQ(s & 0x0081FFFF, want) << std::hex << s;  // border, tab stop and the class's own bits
         RECT r = rect_in_parent(h);
-        EXPECT_EQ(r.left, e.x);
-        EXPECT_EQ(r.top, e.y);
-        EXPECT_EQ(r.right - r.left, e.width);
-        EXPECT_EQ(r.bottom - r.top, e.height);
+        EXPECT_EQ(r.left, scaled(e.x));
+        EXPECT_EQ(r.top, scaled(e.y));
+        EXPECT_EQ(r.right - r.left, scaled(e.width));
+        EXPECT_EQ(r.bottom - r.top, scaled(e.height));
     }
 
     EXPECT_EQ(text_of(children[0]), L"Install duskfern");
