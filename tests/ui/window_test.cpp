@@ -257,3 +257,34 @@ TEST(SetupWindow, PickedFolderGetsTheSubfolderWhenItHoldsOtherFiles) {
     ::PostMessageW(w.window, WM_CLOSE, 0, 0);
     EXPECT_EQ(w.exit_code(), 0u);
 }
+
+TEST(SetupWindow, TypedFolderWithOtherFilesShowsTheSubfolder) {
+    SetupWindow w("win-extend", L"--lang en --dir x");
+    ASSERT_NE(w.window, nullptr);
+    // A folder that holds other files gets the Duskfern subfolder, and the box shows it.
+    std::wstring busy = scratch_folder("win-extend-busy");
+    write_file(busy + L"\\notes.txt", "x");
+    set_text_of(w.item(ID_FOLDER), busy + L"\\");
+    click(w.item(ID_INSTALL));
+    EXPECT_TRUE(wait_until([&] { return w.text(ID_FOLDER) == busy + L"\\Duskfern"; }, 10000))
+        << df::setup::to_utf8(w.text(ID_FOLDER));
+    EXPECT_TRUE(w.wait_main_button(L"Retry"));  // the job then fails: no release source answers
+    EXPECT_NE(w.log().find("---- install (window) into " + df::setup::to_utf8(busy) + "\\Duskfern\r\n"),
+              std::string::npos);
+
+    // Also when the extended folder is then refused: 175 units plus "\Duskfern" is too long.
+    std::wstring deep = scratch_folder("win-extend-long");
+    while (deep.size() < 175) {
+        deep += L"\\" + std::wstring(std::min<std::size_t>(20, 175 - deep.size() - 1), L'd');
+        ::CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    ASSERT_EQ(deep.size(), 175u);
+    write_file(deep + L"\\notes.txt", "x");
+    set_text_of(w.item(ID_FOLDER), deep);
+    click(w.item(ID_INSTALL));
+    EXPECT_TRUE(w.wait_status([](const std::wstring& s) { return s == L"The path is too long; choose a shorter one."; }));
+    EXPECT_EQ(w.text(ID_FOLDER), deep + L"\\Duskfern");
+    EXPECT_EQ(count_of(w.log(), "---- install (window)"), 1u);
+    ::PostMessageW(w.window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(w.exit_code(), 0u);
+}
