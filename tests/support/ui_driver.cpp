@@ -108,6 +108,11 @@ HWND focus_of(HWND window) {
     return info.hwndFocus;
 }
 
+int screen_dpi() {
+    df::setup::UniqueScreenDc dc(::GetDC(nullptr));
+    return dc ? ::GetDeviceCaps(dc.get(), LOGPIXELSX) : 96;
+}
+
 bool save_screenshot(const std::string& png, const RECT& crop) {
     // Wine starts a Unix program for a Unix executable but hands back no handle to wait on,
     // so the picture is written under a temporary name and renamed when it is complete.

@@ -40,6 +40,9 @@ void press_key(HWND window, UINT virtual_key);
 // The window that has the keyboard focus in the thread that owns window, or null.
 HWND focus_of(HWND window);
 
+// The screen's horizontal DPI (LOGPIXELSX of the screen), as the setup reads it.
+int screen_dpi();
+
 // Saves a PNG of the X screen (ImageMagick import, run as a Unix program) to the Unix path
 // png, cut to the rectangle (screen coordinates) when it is not empty; true once it exists.
 bool save_screenshot(const std::string& png, const RECT& crop);

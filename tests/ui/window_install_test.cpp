@@ -232,3 +232,37 @@ TEST(SetupInstall, ChineseSuccessFromGitHub) {
     press_key(w.item(ID_INSTALL), VK_ESCAPE);
     EXPECT_EQ(w.exit_code(), 0u);
 }
+
+TEST(SetupInstall, EscWhileRunningCancels) {
+    Published p;
+    ASSERT_TRUE(p.ready());
+    p.slow(256u << 10);
+    InstallWindow w("inst-esc", server_sources(p.server));
+    ASSERT_NE(w.window, nullptr);
+    click(w.item(ID_INSTALL));
+    ASSERT_TRUE(wait_until([&] { return w.downloading(); }, 30000)) << w.log();
+    press_key(focus_of(w.window), VK_ESCAPE);  // the second button: stop the job, keep the window
+    ASSERT_TRUE(w.wait_main_button(L"Retry", 30000)) << w.log();
+    EXPECT_EQ(w.status(), L"Cancelled. Run setup again to resume.");
+    EXPECT_TRUE(w.process.running());
+    press_key(focus_of(w.window), VK_ESCAPE);  // idle now: closes
+    EXPECT_EQ(w.exit_code(), 0u);
+}
+
+TEST(SetupInstall, LaunchWithoutTheApplicationStillCloses) {
+    TestServer server;
+    ASSERT_TRUE(server.available());
+    df::tools::ReleaseSpec spec;
+    spec.tag = "v2.0.0";
+    spec.files = {{"bin/core.bin", "core", {}, std::string("core.bin")}};
+    server.clear_faults();
+    ASSERT_TRUE(df::tools::publish_release(server.root(), server.http_base(), spec));
+    InstallWindow w("inst-noapp", server_sources(server));
+    ASSERT_NE(w.window, nullptr);
+    click(w.item(ID_INSTALL));
+    ASSERT_TRUE(w.wait_main_button(L"Launch duskfern")) << w.log();
+    EXPECT_EQ(w.status(), L"Installed v2.0.0 to " + w.target + L" (from the China mirror)");
+    press_key(w.item(ID_INSTALL), VK_RETURN);  // Enter is the main button: Launch
+    EXPECT_EQ(w.exit_code(), 0u);
+    EXPECT_FALSE(file_exists(w.file(L"duskfern-overlay.exe")));
+}

@@ -19,11 +19,6 @@ struct DesktopTraits {
 };
 using UniqueDesktop = df::setup::UniqueHandle<DesktopTraits>;
 
-int screen_dpi() {
-    df::setup::UniqueScreenDc dc(::GetDC(nullptr));
-    return dc ? ::GetDeviceCaps(dc.get(), LOGPIXELSX) : 96;
-}
-
 struct Found {
     HWND window = nullptr;
 };
@@ -76,6 +71,9 @@ struct Shots : ::testing::TestWithParam<const char*> {};
 TEST_P(Shots, IdleRunningFinished) {
     const std::string lang = GetParam();
     const int dpi = screen_dpi();
+    if (!env("DF_EXPECT_DPI").empty()) {
+        ASSERT_EQ(dpi, std::stoi(env("DF_EXPECT_DPI"))) << "the screen's DPI was not set";
+    }
     TestServer server;
     ASSERT_TRUE(server.available());
     df::tools::ReleaseSpec spec;

@@ -40,12 +40,22 @@ TEST(SetupWindow, IdleWindowLayoutAndTexts) {
     EXPECT_EQ(style & 0x00CF0000, 0x00CA0000) << std::hex << style;  // caption, close and minimise boxes only
     EXPECT_EQ(::GetClassLongPtrW(w.window, GCL_STYLE), 0);
 
+    // Every length is given at 96 DPI and scaled to the screen's DPI (run at 96 and at 144).
+    const int dpi = screen_dpi();
+    if (!env("DF_EXPECT_DPI").empty()) {
+        ASSERT_EQ(dpi, std::stoi(env("DF_EXPECT_DPI"))) << "the screen's DPI was not set";
+    }
+    auto scaled = [dpi](int v) { return ::MulDiv(v, dpi, 96); };
     SIZE client = client_size(w.window);
-    EXPECT_EQ(client.cx, 480);
-    EXPECT_EQ(client.cy, 240);
+    EXPECT_EQ(client.cx, scaled(480));
+    EXPECT_EQ(client.cy, scaled(240));
+    if (dpi == 144) {
+        EXPECT_EQ(client.cx, 720);
+        EXPECT_EQ(client.cy, 360);
+    }
     RECT outer{};
     ::GetWindowRect(w.window, &outer);
-    RECT want{0, 0, 480, 240};
+    RECT want{0, 0, scaled(480), scaled(240)};
     ::AdjustWindowRect(&want, 0x00CA0000, FALSE);
     EXPECT_EQ(outer.left, (::GetSystemMetrics(SM_CXSCREEN) - (want.right - want.left)) / 2);
     EXPECT_EQ(outer.top, (::GetSystemMetrics(SM_CYSCREEN) - (want.bottom - want.top)) / 2);
@@ -67,10 +77,10 @@ TEST(SetupWindow, IdleWindowLayoutAndTexts) {
         }
         EXPECT_EQ(s & 0x0081FFFF, want) << std::hex << s;  // border, tab stop and the class's own bits
         RECT r = rect_in_parent(h);
-        EXPECT_EQ(r.left, e.x);
-        EXPECT_EQ(r.top, e.y);
-        EXPECT_EQ(r.right - r.left, e.width);
-        EXPECT_EQ(r.bottom - r.top, e.height);
+        EXPECT_EQ(r.left, scaled(e.x));
+        EXPECT_EQ(r.top, scaled(e.y));
+        EXPECT_EQ(r.right - r.left, scaled(e.width));
+        EXPECT_EQ(r.bottom - r.top, scaled(e.height));
     }
 
     EXPECT_EQ(text_of(children[0]), L"Install duskfern");
@@ -244,6 +254,37 @@ TEST(SetupWindow, PickedFolderGetsTheSubfolderWhenItHoldsOtherFiles) {
     // The pick is not checked: the status line still shows the start text, no job started.
     EXPECT_EQ(w.status(), L"Downloads the latest version (about 90 MB).");
     EXPECT_EQ(w.log().find("---- install"), std::string::npos);
+    ::PostMessageW(w.window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(w.exit_code(), 0u);
+}
+
+TEST(SetupWindow, TypedFolderWithOtherFilesShowsTheSubfolder) {
+    SetupWindow w("win-extend", L"--lang en --dir x");
+    ASSERT_NE(w.window, nullptr);
+    // A folder that holds other files gets the Duskfern subfolder, and the box shows it.
+    std::wstring busy = scratch_folder("win-extend-busy");
+    write_file(busy + L"\\notes.txt", "x");
+    set_text_of(w.item(ID_FOLDER), busy + L"\\");
+    click(w.item(ID_INSTALL));
+    EXPECT_TRUE(wait_until([&] { return w.text(ID_FOLDER) == busy + L"\\Duskfern"; }, 10000))
+        << df::setup::to_utf8(w.text(ID_FOLDER));
+    EXPECT_TRUE(w.wait_main_button(L"Retry"));  // the job then fails: no release source answers
+    EXPECT_NE(w.log().find("---- install (window) into " + df::setup::to_utf8(busy) + "\\Duskfern\r\n"),
+              std::string::npos);
+
+    // Also when the extended folder is then refused: 175 units plus "\Duskfern" is too long.
+    std::wstring deep = scratch_folder("win-extend-long");
+    while (deep.size() < 175) {
+        deep += L"\\" + std::wstring(std::min<std::size_t>(20, 175 - deep.size() - 1), L'd');
+        ::CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    ASSERT_EQ(deep.size(), 175u);
+    write_file(deep + L"\\notes.txt", "x");
+    set_text_of(w.item(ID_FOLDER), deep);
+    click(w.item(ID_INSTALL));
+    EXPECT_TRUE(w.wait_status([](const std::wstring& s) { return s == L"The path is too long; choose a shorter one."; }));
+    EXPECT_EQ(w.text(ID_FOLDER), deep + L"\\Duskfern");
+    EXPECT_EQ(count_of(w.log(), "---- install (window)"), 1u);
     ::PostMessageW(w.window, WM_CLOSE, 0, 0);
     EXPECT_EQ(w.exit_code(), 0u);
 }
