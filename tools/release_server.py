@@ -132,10 +132,10 @@ def parse_range(header, size):
     h = header.strip()
     if not h.lower().startswith("bytes="):
         return None
-    spec = h[6:].strip()
-    if "," in spec or "-" not in spec:
+    range_spec = h[6:].strip()
+    if "," in range_spec or "-" not in range_spec:
         return None
-    first, last = spec.split("-", 1)
+    first, last = range_spec.split("-", 1)
     first, last = first.strip(), last.strip()
     try:
         if first == "":

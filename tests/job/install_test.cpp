@@ -30,7 +30,7 @@ protected:
     void SetUp() override {
         dir = scratch_folder("install") + L"\\app";
         log = dir + L".log";
-        spec.files = {
+        release.files = {
             {"duskfern-overlay.exe", "MZ overlay stand-in", {}, std::nullopt},
             {"bin/core.dll", std::string(200000, 'c'), {}, std::nullopt},
             {"res/my_data/a b.txt", "hello", {}, std::nullopt},
@@ -40,7 +40,7 @@ protected:
     void publish() {
         server.clear_faults();
         ASSERT_TRUE(remove_tree(server.root()));  // each test publishes its own release
-        ASSERT_TRUE(df::tools::publish_release(server.root(), server.http_base(), spec));
+        ASSERT_TRUE(df::tools::publish_release(server.root(), server.http_base(), release));
         server.clear_journal();
     }
 
@@ -77,12 +77,12 @@ protected:
     std::string url(const std::string& path) const { return server.http_base() + path; }
 
     void expect_installed() {
-        for (const ReleaseFile& f : spec.files) EXPECT_EQ(read_file(at(f.path)), f.content) << f.path;
+        for (const ReleaseFile& f : release.files) EXPECT_EQ(read_file(at(f.path)), f.content) << f.path;
         EXPECT_TRUE(file_exists(dir + L"\\data"));
     }
 
     TestServer server;
-    ReleaseSpec spec;
+    ReleaseSpec release;
     std::wstring dir, log;
 };
 
@@ -163,7 +163,7 @@ TEST_F(Install, FileFailingOnTheMirrorComesFromGithubAndTheMirrorIsDemoted) {
 }
 
 TEST_F(Install, MissingOnTheMirrorKeepsTheMirrorFirst) {
-    spec.files[0].on_mirror = false;  // 404 on the mirror: not held against it
+    release.files[0].on_mirror = false;  // 404 on the mirror: not held against it
     publish();
     Outcome o = run();
     EXPECT_EQ(o.exit_code, 0u) << o.log;
@@ -172,8 +172,8 @@ TEST_F(Install, MissingOnTheMirrorKeepsTheMirrorFirst) {
 }
 
 TEST_F(Install, FileMissingOnBothSourcesFails) {
-    spec.files[1].on_mirror = false;
-    spec.files[1].on_github = false;
+    release.files[1].on_mirror = false;
+    release.files[1].on_github = false;
     publish();
     Outcome o = run();
     EXPECT_EQ(o.exit_code, 1u);
@@ -212,9 +212,9 @@ TEST_F(Install, ManifestOfAnotherVersionFallsBackToTheSecondCandidate) {
 }
 
 TEST_F(Install, NonVersionManifestIsNotTakenForAnotherNonVersionTag) {
-    spec.tag = "nightly";
-    spec.manifest_version = "build-2023";
-    spec.mirror = false;  // GitHub only: its tags need not be versions
+    release.tag = "nightly";
+    release.manifest_version = "build-2023";
+    release.mirror = false;  // GitHub only: its tags need not be versions
     publish();
     Outcome o = run(L"--source github");
     EXPECT_EQ(o.exit_code, 1u) << o.log;
@@ -249,10 +249,10 @@ TEST_F(Install, WrongBytesAreNeverMovedIntoPlace) {
 }
 
 TEST_F(Install, PreservedFilesAreNeverTouched) {
-    spec.files.push_back({"data/settings.json", "{\"new\": true}", {}, std::nullopt});
-    spec.files.push_back({"update.log", "new log", {}, std::nullopt});
-    spec.files.push_back({"update.log.", "trimmed name of the log", {}, std::nullopt});
-    spec.files.push_back({"Data./settings.json", "trimmed name of the settings", {}, std::nullopt});
+    release.files.push_back({"data/settings.json", "{\"new\": true}", {}, std::nullopt});
+    release.files.push_back({"update.log", "new log", {}, std::nullopt});
+    release.files.push_back({"update.log.", "trimmed name of the log", {}, std::nullopt});
+    release.files.push_back({"Data./settings.json", "trimmed name of the settings", {}, std::nullopt});
     publish();
     ASSERT_EQ(create_folders(at("data")), 0u);
     ASSERT_TRUE(write_file(at("data/settings.json"), "user settings"));
@@ -269,7 +269,7 @@ TEST_F(Install, PreservedFilesAreNeverTouched) {
 }
 
 TEST_F(Install, ConflictingPathsFailBeforeAnyDownload) {
-    spec.files.push_back({"BIN/Core.DLL", "other", {}, std::string("core-upper.dll")});
+    release.files.push_back({"BIN/Core.DLL", "other", {}, std::string("core-upper.dll")});
     publish();
     Outcome o = run();
     EXPECT_EQ(o.exit_code, 1u);
@@ -285,7 +285,7 @@ TEST_F(Install, DataFileInTheWayFailsAfterTheFiles) {
     Outcome o = run();
     EXPECT_EQ(o.exit_code, 1u);
     EXPECT_NE(o.log.find(" FAILED cannot create data\\: error 183"), std::string::npos) << o.log;
-    EXPECT_EQ(read_file(at("bin/core.dll")), spec.files[1].content);
+    EXPECT_EQ(read_file(at("bin/core.dll")), release.files[1].content);
     EXPECT_EQ(read_file(at("data")), "not a folder");
 }
 

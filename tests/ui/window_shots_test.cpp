@@ -76,11 +76,11 @@ TEST_P(Shots, IdleRunningFinished) {
     }
     TestServer server;
     ASSERT_TRUE(server.available());
-    df::tools::ReleaseSpec spec;
-    spec.files = {{"duskfern-overlay.exe", "", sample_app(), std::nullopt},
+    df::tools::ReleaseSpec release;
+    release.files = {{"duskfern-overlay.exe", "", sample_app(), std::nullopt},
                   {"bin/core.bin", pattern_bytes(6u << 20), {}, std::string("core.bin")}};
     server.clear_faults();
-    ASSERT_TRUE(df::tools::publish_release(server.root(), server.http_base(), spec));
+    ASSERT_TRUE(df::tools::publish_release(server.root(), server.http_base(), release));
     server.set_faults(R"({"/v1.4.0/files/core.bin": {"rate": 1048576}})");
 
     std::string folder = env("DF_BINARY_DIR") + "/screenshots";

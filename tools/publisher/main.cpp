@@ -19,13 +19,13 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "usage: publish-release --files DIR --root DIR --base URL [--tag TAG]\n");
         return 2;
     }
-    df::tools::ReleaseSpec spec;
-    spec.tag = df::setup::to_utf8(tag);
-    spec.files = df::tools::files_of_folder(files);
-    if (!df::tools::publish_release(root, df::setup::to_utf8(base), spec)) {
+    df::tools::ReleaseSpec release;
+    release.tag = df::setup::to_utf8(tag);
+    release.files = df::tools::files_of_folder(files);
+    if (!df::tools::publish_release(root, df::setup::to_utf8(base), release)) {
         std::fprintf(stderr, "publish-release: could not write the release\n");
         return 1;
     }
-    std::printf("published %s with %zu files\n", spec.tag.c_str(), spec.files.size());
+    std::printf("published %s with %zu files\n", release.tag.c_str(), release.files.size());
     return 0;
 }

@@ -48,13 +48,13 @@ bool place(const ReleaseFile& file, const std::wstring& dest) {
 
 }  // namespace
 
-bool publish_release(const std::wstring& root, const std::string& base_url, const ReleaseSpec& spec) {
-    const std::string& tag = spec.tag;
+bool publish_release(const std::wstring& root, const std::string& base_url, const ReleaseSpec& release) {
+    const std::string& tag = release.tag;
     const std::string version =
-        spec.manifest_version ? *spec.manifest_version : (tag.size() > 1 && (tag[0] == 'v' || tag[0] == 'V') ? tag.substr(1) : tag);
+        release.manifest_version ? *release.manifest_version : (tag.size() > 1 && (tag[0] == 'v' || tag[0] == 'V') ? tag.substr(1) : tag);
     json files = json::array();
     json assets = json::array();
-    for (const ReleaseFile& f : spec.files) {
+    for (const ReleaseFile& f : release.files) {
         std::string name = f.asset && !f.asset->empty() ? *f.asset : default_asset_name(f.path);
         // The mirror copy doubles as the place the digest is taken from; it is removed again
         // when the file is not meant to be on the mirror.
@@ -66,7 +66,7 @@ bool publish_release(const std::wstring& root, const std::string& base_url, cons
         json entry = {{"path", f.path}, {"size", size}, {"sha256", *digest}};
         if (f.asset) entry["asset"] = *f.asset;
         files.push_back(entry);
-        bool github_asset = spec.github && f.on_github && !(f.asset && f.asset->empty());
+        bool github_asset = release.github && f.on_github && !(f.asset && f.asset->empty());
         if (github_asset) {
             create_folders(under(root, "gh/download/" + tag));
             if (!::CopyFileW(mirror_copy.c_str(), under(root, "gh/download/" + tag + "/" + name).c_str(), FALSE)) {
@@ -76,10 +76,10 @@ bool publish_release(const std::wstring& root, const std::string& base_url, cons
                               {"browser_download_url", base_url + "/gh/download/" + tag + "/" + name},
                               {"size", size}});
         }
-        if (!spec.mirror || !f.on_mirror) ::DeleteFileW(mirror_copy.c_str());
+        if (!release.mirror || !f.on_mirror) ::DeleteFileW(mirror_copy.c_str());
     }
     const std::string manifest = json{{"version", version}, {"files", files}}.dump(1);
-    if (spec.mirror) {
+    if (release.mirror) {
         json index = {{"tag", tag},
                       {"version", version},
                       {"published", "2026-12-01T10:00:00Z"},
@@ -90,7 +90,7 @@ bool publish_release(const std::wstring& root, const std::string& base_url, cons
         if (!write_bytes(under(root, "latest.json"), index.dump(1))) return false;
         if (!write_bytes(under(root, tag + "/manifest.json"), manifest)) return false;
     }
-    if (spec.github) {
+    if (release.github) {
         if (!write_bytes(under(root, "gh/download/" + tag + "/manifest.json"), manifest)) return false;
         assets.push_back({{"name", "manifest.json"},
                           {"browser_download_url", base_url + "/gh/download/" + tag + "/manifest.json"},

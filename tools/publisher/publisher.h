@@ -28,7 +28,7 @@ struct ReleaseSpec {
 
 // Writes the release under root (a Windows path) with GitHub asset URLs under base_url;
 // false when a file could not be written.
-bool publish_release(const std::wstring& root, const std::string& base_url, const ReleaseSpec& spec);
+bool publish_release(const std::wstring& root, const std::string& base_url, const ReleaseSpec& release);
 
 // The files of a folder (recursively, sorted by path) as release files taken from disk.
 std::vector<ReleaseFile> files_of_folder(const std::wstring& folder);
