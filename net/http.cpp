@@ -145,8 +145,16 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
     std::uint64_t received = 0;
     for (;;) {
         if (is_set(cancel)) return cancelled_result(status);
+        // Ask what has arrived first and read no more than that: some WinHTTP implementations
+        // fill the whole buffer before returning, so a slow or stalled answer would hold back
+        // bytes already received (lost on a time-out, unseen by progress and cancel).
+        DWORD available = 0;
+        if (!::WinHttpQueryDataAvailable(req.get(), &available)) {
+            return failure(last_error_text("read") + in_url, status);
+        }
+        DWORD want = (available == 0 || available > READ_BUFFER_SIZE) ? READ_BUFFER_SIZE : available;
         DWORD got = 0;
-        if (!::WinHttpReadData(req.get(), buffer.data(), READ_BUFFER_SIZE, &got)) {
+        if (!::WinHttpReadData(req.get(), buffer.data(), want, &got)) {
             return failure(last_error_text("read") + in_url, status);
         }
         if (got == 0) {

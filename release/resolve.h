@@ -9,7 +9,9 @@
 
 namespace df::setup {
 
-// The latest release of source, or nothing with the reason in *error.
+// The latest release of source (a patient record), or nothing with the reason in *error: the
+// HTTP message, "bad latest.json: "/"bad release json: " + the reader's error, or
+// "latest.json points outside the mirror". One GET, LATEST_TIMEOUT_MS, bounded body; never throws.
 std::optional<ReleaseInfo> resolve_latest(Http& http, Source source, const SourceConfig& config,
                                           const std::atomic<bool>* cancel, std::string* error);
 

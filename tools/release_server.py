@@ -37,10 +37,11 @@ The counts behind "times" are kept per path and start again whenever faults.json
 
 Journal: ctl/journal.jsonl gets one JSON object per request:
   {"path", "range", "status", "sent", "agent", "accept", "t"}
-("t" is the server's monotonic clock in seconds when the request arrived: tests measure pauses.)
-It is written before the last body bytes leave (or before the connection is closed on a cut),
-so a client that has seen its whole answer can read its entry. Answers that end only when the
-client goes away (stall, endless, no_answer) are written when the handler ends.
+"sent" is the body length the answer carries (for a cut or stall: the bytes before it; for an
+endless answer: the bytes sent until the client left); "t" is the server's monotonic clock in
+seconds when the request arrived, so tests can measure pauses. The line is written before the
+status line goes out, so a client that has its answer (even just its headers) can read it;
+only an endless answer is written when it ends.
 """
 
 import argparse
@@ -62,7 +63,7 @@ import urllib.parse
 CHUNK = 1 << 20
 STALL_LIMIT = 120.0      # longest stall or silent wait, seconds
 ENDLESS_LIMIT = 120.0    # longest endless body, seconds
-ENDLESS_BYTES = 8 << 30  # and its largest size
+ENDLESS_BYTES = 1 << 30  # and its largest size
 
 
 class ServerState:
@@ -178,38 +179,42 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "t": round(time.monotonic(), 4),
         }
         self._written = False
+        self._sent = 0  # body bytes actually written to the socket
 
-    def _record(self, extra_sent=0):
+    def _record(self, sent):
+        """Appends this request's journal line once, with sent as its body byte count."""
         if self._written:
             return
         self._written = True
         entry = dict(self._entry)
-        entry["sent"] += extra_sent
+        entry["sent"] = sent
         self.server.state.journal(entry)
 
     # -- sending -------------------------------------------------------------------------
 
-    def _head(self, status, headers):
+    def _head(self, status, headers, planned):
+        """Journals the answer (planned = the body bytes it will carry, None when unknown) and
+        sends the status line and headers. A client may stop reading right after the headers,
+        so the line is written before them."""
         self._entry["status"] = status
+        if planned is not None:
+            self._record(planned)
         self.send_response(status)
         for k, v in headers:
             self.send_header(k, v)
         self.end_headers()
 
-    def _send(self, data, rate, last):
-        """Sends data (throttled to rate bytes/s when set); journals before the last piece."""
+    def _send(self, data, rate):
+        """Sends data, throttled to rate bytes per second when set."""
         view = memoryview(data)
         step = max(1, min(len(view), int(rate) // 10)) if rate else len(view)
         pos = 0
         while pos < len(view):
             piece = view[pos:pos + step]
-            final = last and pos + len(piece) >= len(view)
-            if final:
-                self._record(len(piece))
             if rate:
                 time.sleep(len(piece) / float(rate))
             self.wfile.write(piece)
-            self._entry["sent"] += len(piece)
+            self._sent += len(piece)
             pos += len(piece)
 
     def _send_file(self, path, start, count, fault):
@@ -218,15 +223,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         wrong = bool(fault.get("wrong_bytes"))
         plain = not rate and not wrong and not isinstance(self.connection, ssl.SSLSocket)
         with open(path, "rb") as f:
-            if plain and count > 0:
-                # Kernel copy for the plain case; the journal line goes out before the last piece.
-                tail = min(count, CHUNK)
-                if count > tail:
-                    self.connection.sendfile(f, start, count - tail)
-                    self._entry["sent"] += count - tail
-                self._record(tail)
-                self.connection.sendfile(f, start + count - tail, tail)
-                self._entry["sent"] += tail
+            if plain:
+                if count > 0:
+                    self._sent += self.connection.sendfile(f, start, count)  # kernel copy
                 return
             f.seek(start)
             left = count
@@ -237,7 +236,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if wrong:
                     data = bytes((b ^ 0x5A) for b in data)
                 left -= len(data)
-                self._send(data, rate, left == 0)
+                self._send(data, rate)
+        try:
+            self.wfile.flush()
+        except OSError:
+            pass
 
     def _wait_for_client_gone(self, limit):
         """Holds the connection open until the client closes it, shutdown, or limit seconds."""
@@ -275,7 +278,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except (BrokenPipeError, ConnectionResetError, ConnectionAbortedError, ssl.SSLError, OSError):
             self.close_connection = True
         finally:
-            self._record()
+            self._record(self._sent)
 
     def _answer(self):
         state = self.server.state
@@ -283,21 +286,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
         fault = state.fault_for(self.path, plain_path)
 
         if fault.get("no_answer"):
+            self._record(0)
             self._wait_for_client_gone(fault.get("stall_seconds", STALL_LIMIT))
             self._close_now()
             return
 
-        if "status" in fault:
-            status = int(fault["status"])
-            body = ("status %d\n" % status).encode()
-            self._head(status, [("Content-Type", "text/plain"), ("Content-Length", str(len(body)))])
-            self._send(body, fault.get("rate"), True)
-            return
-
-        if fault.get("html"):
-            body = b"<!DOCTYPE html>\n<html><head><title>Sign in</title></head><body>Please sign in.</body></html>\n"
-            self._head(200, [("Content-Type", "text/html; charset=utf-8"), ("Content-Length", str(len(body)))])
-            self._send(body, fault.get("rate"), True)
+        if "status" in fault or fault.get("html"):
+            if "status" in fault:
+                status = int(fault["status"])
+                body = ("status %d\n" % status).encode()
+                kind = "text/plain"
+            else:
+                status = 200
+                body = b"<!DOCTYPE html>\n<html><head><title>Sign in</title></head><body>Please sign in.</body></html>\n"
+                kind = "text/html; charset=utf-8"
+            self._head(status, [("Content-Type", kind), ("Content-Length", str(len(body)))], len(body))
+            self._send(body, fault.get("rate"))
             return
 
         rel = urllib.parse.unquote(plain_path).lstrip("/")
@@ -305,8 +309,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         inside = file_path == state.root or file_path.startswith(state.root + os.sep)
         if not inside or not os.path.isfile(file_path):
             body = b"not found\n"
-            self._head(404, [("Content-Type", "text/plain"), ("Content-Length", str(len(body)))])
-            self._send(body, None, True)
+            self._head(404, [("Content-Type", "text/plain"), ("Content-Length", str(len(body)))], len(body))
+            self._send(body, None)
             return
         size = os.path.getsize(file_path)
 
@@ -316,55 +320,36 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
         rng = None if fault.get("ignore_range") else parse_range(self.headers.get("Range"), size)
         if rng == "unsatisfiable":
-            self._head(416, [("Content-Range", "bytes */%d" % size), ("Content-Length", "0")])
-            self._record()
+            self._head(416, [("Content-Range", "bytes */%d" % size), ("Content-Length", "0")], 0)
             return
         if rng is None:
             start, count = 0, size
-            self._head(200, [("Content-Type", "application/octet-stream"), ("Content-Length", str(size))])
+            headers = [("Content-Type", "application/octet-stream"), ("Content-Length", str(size))]
+            status = 200
         else:
             start, count = rng[0], rng[1] - rng[0] + 1
-            self._head(206, [("Content-Type", "application/octet-stream"), ("Content-Length", str(count)),
-                             ("Content-Range", "bytes %d-%d/%d" % (rng[0], rng[1], size))])
+            headers = [("Content-Type", "application/octet-stream"), ("Content-Length", str(count)),
+                       ("Content-Range", "bytes %d-%d/%d" % (rng[0], rng[1], size))]
+            status = 206
 
         if "cut_after" in fault:
             k = min(int(fault["cut_after"]), count)
-            self._send_file_part(file_path, start, k, fault)
-            self._record()
+            self._head(status, headers, k)
+            self._send_file(file_path, start, k, fault)
             self._close_now()
             return
         if "stall_after" in fault:
             k = min(int(fault["stall_after"]), count)
-            self._send_file_part(file_path, start, k, fault)
+            self._head(status, headers, k)
+            self._send_file(file_path, start, k, fault)
             self._wait_for_client_gone(fault.get("stall_seconds", STALL_LIMIT))
             self._close_now()
             return
-        if count == 0:
-            self._record()
-            return
+        self._head(status, headers, count)
         self._send_file(file_path, start, count, fault)
 
-    def _send_file_part(self, path, start, count, fault):
-        """The first count bytes of a cut or stalled answer; the journal waits for the end."""
-        rate = fault.get("rate")
-        wrong = bool(fault.get("wrong_bytes"))
-        with open(path, "rb") as f:
-            f.seek(start)
-            left = count
-            while left > 0:
-                data = f.read(min(CHUNK, left))
-                if not data:
-                    break
-                if wrong:
-                    data = bytes((b ^ 0x5A) for b in data)
-                left -= len(data)
-                self._send(data, rate, False)
-        try:
-            self.wfile.flush()
-        except OSError:
-            pass
-
     def _endless(self, path, size, fault):
+        # The only answer journalled at its end: its length is whatever the client takes.
         announced = fault.get("endless")
         headers = [("Content-Type", "application/octet-stream")]
         if isinstance(announced, (int, float)) and not isinstance(announced, bool):
@@ -372,14 +357,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             headers.append(("Connection", "close"))
         self.close_connection = True
-        self._head(200, headers)
+        self._head(200, headers, None)
         with open(path, "rb") as f:
             pattern = f.read(min(size, CHUNK)) or b"\0" * 4096
         end = time.monotonic() + ENDLESS_LIMIT
         rate = fault.get("rate")
-        while (self._entry["sent"] < ENDLESS_BYTES and time.monotonic() < end
-               and not self.server.state.stopping.is_set()):
-            self._send(pattern, rate, False)
+        while self._sent < ENDLESS_BYTES and time.monotonic() < end and not self.server.state.stopping.is_set():
+            self._send(pattern, rate)
         self._close_now()
 
 
