@@ -32,7 +32,9 @@ std::wstring scratch_folder(const std::string& name) {
     ::CreateDirectoryW(base.c_str(), nullptr);
     std::wstring dir = base + L"\\" + from_utf8(name) + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                        std::to_wstring(counter++);
-    // Leftovers of an earlier run with the same pid are cleared by starting from a new name.
+    // Wine hands out the same small pids run after run: a folder of that name is a leftover of
+    // an earlier run, and a test must not find its files (a log with old lines, say).
+    remove_tree(dir);
     ::CreateDirectoryW(dir.c_str(), nullptr);
     return dir;
 }

@@ -13,7 +13,8 @@ std::string env(const char* name);
 std::wstring windows_path(const std::string& path);
 // A file of the build tree (relative path with "/"), as a Windows path.
 std::wstring build_file(const std::string& relative);
-// A new empty folder of its own for one test, below the build tree; removed by nobody.
+// A new empty folder of its own for one test, below the build tree (a leftover of an earlier run
+// with the same name is removed first); removed by nobody afterwards.
 std::wstring scratch_folder(const std::string& name);
 
 // Deletes a folder with everything below it (or a file); true when nothing is left.
