@@ -1,3 +1,4 @@
+#include "app/files.h"
 #include "net/http.h"
 
 #include "app/log.h"
@@ -71,9 +72,8 @@ NetError Http::download(const std::string& url, const std::wstring& dest, std::u
                         const std::string& expected_sha256, const std::atomic<bool>* cancel,
                         const ByteProgress& progress, int attempts) {
     {
-        std::error_code ec;
         std::filesystem::path parent = std::filesystem::path(dest).parent_path();
-        if (!parent.empty()) std::filesystem::create_directories(parent, ec);  // a failure shows at the open
+        if (!parent.empty()) create_folders(parent.wstring());  // a failure shows at the open
     }
 
     // A destination that already holds the expected bytes needs no traffic at all.

@@ -1,43 +1,12 @@
 #include "tests/support/child_process.h"
 
+#include "tests/support/test_support.h"
+
 #include <cwchar>
 #include <vector>
 
 namespace df::test {
-namespace {
 
-// The extra entries first, then this process's own except those the extra entries replace.
-std::vector<wchar_t> environment_block(const std::wstring& extra_env) {
-    std::vector<std::wstring> extra;
-    std::size_t start = 0;
-    while (start < extra_env.size()) {
-        std::size_t end = extra_env.find(L'\n', start);
-        if (end == std::wstring::npos) end = extra_env.size();
-        if (end > start) extra.push_back(extra_env.substr(start, end - start));
-        start = end + 1;
-    }
-    auto replaced = [&](const wchar_t* entry) {
-        for (const auto& x : extra) {
-            std::size_t eq = x.find(L'=');
-            if (eq != std::wstring::npos && wcslen(entry) > eq && _wcsnicmp(entry, x.c_str(), eq + 1) == 0) return true;
-        }
-        return false;
-    };
-    std::vector<wchar_t> block;
-    for (const auto& x : extra) {
-        block.insert(block.end(), x.begin(), x.end());
-        block.push_back(L'\0');
-    }
-    wchar_t* own = ::GetEnvironmentStringsW();
-    for (const wchar_t* p = own; *p; p += wcslen(p) + 1) {
-        if (!replaced(p)) block.insert(block.end(), p, p + wcslen(p) + 1);
-    }
-    ::FreeEnvironmentStringsW(own);
-    block.push_back(L'\0');
-    return block;
-}
-
-}  // namespace
 
 ChildProcess::~ChildProcess() {
     if (running()) kill();

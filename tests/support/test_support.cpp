@@ -91,39 +91,40 @@ std::optional<std::uint64_t> file_size(const std::wstring& path) {
     return (std::uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
 }
 
-ProcessResult run_process(const std::wstring& command_line, unsigned long timeout_ms, const std::wstring& extra_env) {
-    ProcessResult r;
-    // Environment block: the extra entries, then this process's own except those the extra
-    // entries replace (a lookup finds the first entry of a name).
-    std::vector<wchar_t> block;
-    if (!extra_env.empty()) {
-        std::vector<std::wstring> extra;
-        std::size_t start = 0;
-        while (start < extra_env.size()) {
-            std::size_t end = extra_env.find(L'\n', start);
-            if (end == std::wstring::npos) end = extra_env.size();
-            extra.push_back(extra_env.substr(start, end - start));
-            start = end + 1;
-        }
-        auto replaced = [&](const wchar_t* entry) {
-            std::wstring_view e(entry);
-            for (const auto& x : extra) {
-                std::size_t eq = x.find(L'=');
-                if (eq != std::wstring::npos && e.size() > eq && _wcsnicmp(e.data(), x.c_str(), eq + 1) == 0) return true;
-            }
-            return false;
-        };
+std::vector<wchar_t> environment_block(const std::wstring& extra_env) {
+    std::vector<std::wstring> extra;
+    std::size_t start = 0;
+    while (start < extra_env.size()) {
+        std::size_t end = extra_env.find(L'\n', start);
+        if (end == std::wstring::npos) end = extra_env.size();
+        if (end > start) extra.push_back(extra_env.substr(start, end - start));
+        start = end + 1;
+    }
+    auto replaced = [&](const wchar_t* entry) {
         for (const auto& x : extra) {
-            block.insert(block.end(), x.begin(), x.end());
-            block.push_back(L'\0');
+            std::size_t eq = x.find(L'=');
+            if (eq != std::wstring::npos && wcslen(entry) > eq && _wcsnicmp(entry, x.c_str(), eq + 1) == 0) return true;
         }
-        wchar_t* own = ::GetEnvironmentStringsW();
-        for (const wchar_t* p = own; *p; p += wcslen(p) + 1) {
-            if (!replaced(p)) block.insert(block.end(), p, p + wcslen(p) + 1);
-        }
-        ::FreeEnvironmentStringsW(own);
+        return false;
+    };
+    std::vector<wchar_t> block;
+    for (const auto& x : extra) {
+        block.insert(block.end(), x.begin(), x.end());
         block.push_back(L'\0');
     }
+    wchar_t* own = ::GetEnvironmentStringsW();
+    for (const wchar_t* p = own; *p; p += wcslen(p) + 1) {
+        if (!replaced(p)) block.insert(block.end(), p, p + wcslen(p) + 1);
+    }
+    ::FreeEnvironmentStringsW(own);
+    block.push_back(L'\0');
+    return block;
+}
+
+ProcessResult run_process(const std::wstring& command_line, unsigned long timeout_ms, const std::wstring& extra_env) {
+    ProcessResult r;
+    std::vector<wchar_t> block;
+    if (!extra_env.empty()) block = environment_block(extra_env);
     std::wstring cmd = command_line;
     STARTUPINFOW si{};
     si.cb = sizeof si;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace df::test {
 
@@ -24,6 +25,10 @@ std::string read_file(const std::wstring& path);  // empty when missing
 bool write_file(const std::wstring& path, const std::string& bytes);
 bool file_exists(const std::wstring& path);
 std::optional<std::uint64_t> file_size(const std::wstring& path);
+
+// An environment block (for CreateProcessW with CREATE_UNICODE_ENVIRONMENT): the entries of
+// extra_env ("NAME=value" lines) first, then this process's own except those they replace.
+std::vector<wchar_t> environment_block(const std::wstring& extra_env);
 
 struct ProcessResult {
     bool started = false;
