@@ -48,22 +48,31 @@ UniqueFile open_part(const std::wstring& path, bool append) {
     return f;
 }
 
-// Rewinds the part file and cuts it to 0 bytes.
-bool truncate_part(HANDLE f) {
-    LARGE_INTEGER zero{};
-    return ::SetFilePointerEx(f, zero, nullptr, FILE_BEGIN) && ::SetEndOfFile(f);
+// The calling thread's last error code, never 0: a failure that left none counts as a write fault.
+DWORD failure_code() {
+    DWORD code = ::GetLastError();
+    return code != 0 ? code : ERROR_WRITE_FAULT;
 }
 
-// Writes all n bytes; false on an error or a short write.
-bool write_all(HANDLE f, const char* data, std::uint64_t n) {
+// Rewinds the part file and cuts it to 0 bytes; 0, or the system error code of the failure.
+DWORD truncate_part(HANDLE f) {
+    LARGE_INTEGER zero{};
+    if (!::SetFilePointerEx(f, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(f)) return failure_code();
+    return 0;
+}
+
+// Writes all n bytes; 0, or the system error code of the failed write. A short write that
+// reports success (a full volume, a file-size limit) counts as ERROR_DISK_FULL.
+DWORD write_all(HANDLE f, const char* data, std::uint64_t n) {
     while (n > 0) {
         DWORD chunk = n > 0x40000000u ? 0x40000000u : static_cast<DWORD>(n);
         DWORD wrote = 0;
-        if (!::WriteFile(f, data, chunk, &wrote, nullptr) || wrote != chunk) return false;
+        if (!::WriteFile(f, data, chunk, &wrote, nullptr)) return failure_code();
+        if (wrote != chunk) return ERROR_DISK_FULL;
         data += chunk;
         n -= chunk;
     }
-    return true;
+    return 0;
 }
 
 }  // namespace
@@ -120,13 +129,17 @@ NetError Http::download(const std::string& url, const std::wstring& dest, std::u
             // it, so an endless or oversized body never fills the disk.
             bool oversize = false;
             std::uint64_t received = 0;
+            // The code of a failed write or truncation of the part file: a local failure (a
+            // full disk, say) that another attempt or source would only repeat.
+            DWORD write_error = 0;
             NetError r = request(url, have, cancel, DOWNLOAD_TIMEOUT_MS,
                                  [&](const char* data, std::uint64_t n, int status) {
                                      if (!started) {
                                          started = true;
                                          if (have > 0 && status == 200) {
                                              // The server ignored the range and sends the whole file.
-                                             if (!truncate_part(file.get())) return false;
+                                             write_error = truncate_part(file.get());
+                                             if (write_error != 0) return false;
                                              written = 0;
                                              fresh = true;
                                          }
@@ -136,7 +149,8 @@ NetError Http::download(const std::string& url, const std::wstring& dest, std::u
                                          received = written + n;
                                          return false;
                                      }
-                                     if (!write_all(file.get(), data, n)) return false;
+                                     write_error = write_all(file.get(), data, n);
+                                     if (write_error != 0) return false;
                                      written += n;
                                      if (progress) progress(written);
                                      return true;
@@ -144,6 +158,9 @@ NetError Http::download(const std::string& url, const std::wstring& dest, std::u
             file.reset();  // the outcome of the close is left to verification
             last = r;
 
+            if (write_error != 0) {
+                return download_failure("cannot write " + to_utf8(part) + ": " + system_error_text(write_error));
+            }
             if (oversize) {
                 ::DeleteFileW(part.c_str());
                 if (fresh || last_attempt) return mismatch(url, received);

@@ -437,6 +437,32 @@ TEST_F(DownloadTest, EndlessBodyIsCutAtTheExpectedSize) {
     EXPECT_EQ(server.wait_journal(1).size(), 1u);
 }
 
+// A full disk is the computer's fault, not the server's: said with the system's words, not
+// retried, and the bytes that fit stay for a resume. Runs only in the ctest entry
+// download_full_disk_test, which starts this executable under a file-size limit of
+// DF_TEST_FILE_LIMIT bytes.
+TEST_F(DownloadTest, FullDiskIsALocalFailure) {
+    const std::string limit = env("DF_TEST_FILE_LIMIT");
+    if (limit.empty()) GTEST_SKIP() << "needs the file-size limit of download_full_disk_test";
+    const std::uint64_t size = 4 * std::stoull(limit);
+    serve("full.bin", pattern(4099));  // sent over and over, in writes that never end at the limit
+    server.set_faults(R"({"/full.bin":{"endless":)" + std::to_string(size) + "}}");
+    std::wstring dest = path("full.bin");
+    NetError r = run("full.bin", dest, size, "", 4);
+    EXPECT_FALSE(r.ok || r.not_found || r.cancelled || r.hash_mismatch);
+    EXPECT_EQ(r.http_status, 0u);
+    // Wine (at a file-size limit and on a full volume alike) first stores what fits and reports
+    // success, which counts as ERROR_DISK_FULL; Windows fails the write with ERROR_DISK_FULL,
+    // "There is not enough space on the disk.". Only a write that ended exactly at the limit
+    // would have the next one fail with Wine's ERROR_GEN_FAILURE for the file-size limit.
+    const std::string prefix = "cannot write " + to_utf8(dest + L".part") + ": ";
+    EXPECT_TRUE(r.message == prefix + system_error_text(ERROR_DISK_FULL) ||
+                r.message == prefix + system_error_text(ERROR_GEN_FAILURE))
+        << r.message;
+    EXPECT_EQ(file_size(dest + L".part"), std::optional<std::uint64_t>(std::stoull(limit)));
+    EXPECT_EQ(server.wait_journal(1).size(), 1u) << "not retried";
+}
+
 TEST_F(DownloadTest, OversizedResumeRetriesFromZeroThenIsFinal) {
     // The server holds 8000 bytes where the manifest says 5000.
     std::string data = pattern(8000);
