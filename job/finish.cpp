@@ -14,7 +14,7 @@ namespace df::setup {
 std::string create_data_folder(const std::wstring& dir) {
     std::uint32_t code = create_folders(join_path(dir, L"data"));
     if (code == 0) return {};
-    return "cannot create data\\: " + system_error_text(code);
+    return "cannot create data\\: " + system_error_message(code);
 }
 
 void create_shortcut(const std::wstring& dir) {

@@ -4,7 +4,7 @@
 
 namespace df::setup {
 
-// Creates dir\data (with parents); empty on success, else "cannot create data\: " + system text.
+// Creates dir\data (with parents); empty on success, else "cannot create data\: " + the system's description.
 // A file named "data" is a refusal, not a success.
 std::string create_data_folder(const std::wstring& dir);
 

@@ -70,4 +70,9 @@ TEST(SystemErrorText, CodesAndTrimming) {
     // No description: the number alone, unsigned even with the top bit set.
     EXPECT_EQ(system_error_text(0xDEADBEEF), "error 3735928559");
     EXPECT_EQ(system_error_text(0x7FFFFFF0), "error 2147483632");
+
+    // The bare description keeps its final period and loses only the line break.
+    std::string m5 = system_error_message(5);
+    EXPECT_EQ("error 5: " + m5, t5 + ".");
+    EXPECT_EQ(system_error_message(0xDEADBEEF), "unknown error");
 }
