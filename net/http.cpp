@@ -143,6 +143,11 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
 
     std::vector<char> buffer(READ_BUFFER_SIZE, 0);
     std::uint64_t received = 0;
+    // The pace check: the time and byte count when the body last brought
+    // MIN_BYTES_PER_RECEIVE_TIMEOUT bytes (or began).
+    const ULONGLONG receive_span = static_cast<ULONGLONG>(receive_timeout_ms(timeout_ms));
+    ULONGLONG checkpoint_at = ::GetTickCount64();
+    std::uint64_t checkpoint_bytes = 0;
     for (;;) {
         if (is_set(cancel)) return cancelled_result(status);
         // Ask what has arrived first and read no more than that: some WinHTTP implementations
@@ -167,6 +172,13 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
         received += got;
         if (!sink(buffer.data(), got, static_cast<int>(status))) {
             return failure("write failed or response too large" + in_url, status);
+        }
+        if (received - checkpoint_bytes >= MIN_BYTES_PER_RECEIVE_TIMEOUT) {
+            checkpoint_at = ::GetTickCount64();
+            checkpoint_bytes = received;
+        } else if (::GetTickCount64() - checkpoint_at >= receive_span) {
+            // Worded as the platform's own time-out, so callers treat both alike.
+            return failure("read: " + net_error_code_text(ERROR_WINHTTP_TIMEOUT) + in_url, status);
         }
     }
 }

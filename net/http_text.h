@@ -12,6 +12,9 @@ inline constexpr const char* PROJECT_PAGE = "https://github.com/Hollowmint/duskf
 inline constexpr std::uint32_t READ_BUFFER_SIZE = 65536;
 inline constexpr int MIN_RECEIVE_TIMEOUT_MS = 30000;
 inline constexpr int DOWNLOAD_TIMEOUT_MS = 15000;
+// The fewest body bytes an answer must bring within every span of its receive time-out; one
+// that drips slower fails as a time-out (each single wait would never trip it).
+inline constexpr std::uint64_t MIN_BYTES_PER_RECEIVE_TIMEOUT = 1024;
 
 // "duskfern-setup/" + SETUP_VERSION + " (+" + PROJECT_PAGE + ")".
 std::string user_agent();
