@@ -78,7 +78,7 @@ void show_result() {
     if (j.ok) ::SendMessageW(ui.progress, PBM_SETPOS, 1000, 0);
     set_status(outcome_text(o));
     apply_look(look);
-    // The button that had the focus was disabled while the job ran.
+    // The window itself held the focus while the job ran; the main button acts again.
     ::SetFocus(ui.install);
 }
 

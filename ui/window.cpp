@@ -121,8 +121,10 @@ void start_install() {
     reset_latest_progress();
 
     apply_look(look_when_started());
-    // The main button had the focus; the second button is now the one that acts.
-    ::SetFocus(ui.cancel);
+    // The main button had the focus and is disabled now. The focus goes to the window itself,
+    // not to the second button: Enter there would click it and stop the install. From the
+    // window, Enter is IDOK (nothing while running) and Esc is IDCANCEL (asks to stop).
+    ::SetFocus(ui.main);
     ::SendMessageW(ui.progress, PBM_SETPOS, 0, 0);
     log_line("---- install (window) into " + to_utf8(job.dir));
     try {
