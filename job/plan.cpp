@@ -1,6 +1,7 @@
 #include "job/plan.h"
 
 #include "folder/folder_rules.h"
+#include "job/upcase_table.h"
 #include "release/version.h"
 
 #include <algorithm>
@@ -9,13 +10,33 @@
 namespace df::setup {
 namespace {
 
-char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string folded(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), lower_ascii);
-    return out;
+// The upper case of a BMP code point through the file system's table.
+std::uint32_t upcase_unit(std::uint32_t c) {
+    const UpcaseRange* end = UPCASE_RANGES + UPCASE_RANGE_COUNT;
+    const UpcaseRange* r = std::upper_bound(UPCASE_RANGES, end, c,
+                                            [](std::uint32_t v, const UpcaseRange& range) { return v < range.first; });
+    if (r == UPCASE_RANGES) return c;
+    --r;
+    if (c > r->last || (c - r->first) % r->stride != 0) return c;
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(c) + r->delta);
 }
+
+// Appends a BMP code point (no surrogate) as UTF-8.
+void append_utf8(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// ".part" as windows_name_key gives it.
+constexpr std::string_view PART_KEY = ".PART";
 
 // Windows drops trailing dots and spaces from every path segment when it opens a file.
 std::string windows_form(std::string_view path) {
@@ -35,13 +56,42 @@ std::string windows_form(std::string_view path) {
 
 }  // namespace
 
+std::string windows_name_key(std::string_view utf8_path) {
+    std::string out;
+    out.reserve(utf8_path.size());
+    const std::size_t size = utf8_path.size();
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(utf8_path[k]); };
+    auto continues = [&](std::size_t k) { return k < size && (byte(k) & 0xC0) == 0x80; };
+    for (std::size_t i = 0; i < size;) {
+        // Only one- to three-byte characters lie in the BMP; a four-byte character (outside it,
+        // never folded) passes byte by byte, like any byte that starts no valid character.
+        unsigned char b = byte(i);
+        std::uint32_t c = b;
+        std::size_t n = b < 0x80 ? 1 : 0;
+        if (b >= 0xC2 && b <= 0xDF && continues(i + 1)) {
+            c = (b & 0x1Fu) << 6 | (byte(i + 1) & 0x3Fu);
+            n = 2;
+        } else if ((b & 0xF0) == 0xE0 && continues(i + 1) && continues(i + 2)) {
+            c = (b & 0x0Fu) << 12 | (byte(i + 1) & 0x3Fu) << 6 | (byte(i + 2) & 0x3Fu);
+            if (c >= 0x800 && (c < 0xD800 || c > 0xDFFF)) n = 3;  // not overlong, no surrogate
+        }
+        if (n == 0) {
+            out.push_back(utf8_path[i++]);
+            continue;
+        }
+        append_utf8(out, upcase_unit(c));
+        i += n;
+    }
+    return out;
+}
+
 bool is_preserved_path(std::string_view path) {
-    std::string p = folded(windows_form(path));
-    for (const char* folder : {"data", "logs", "webview", "update-staging", "update-backup"}) {
+    std::string p = windows_name_key(windows_form(path));
+    for (const char* folder : {"DATA", "LOGS", "WEBVIEW", "UPDATE-STAGING", "UPDATE-BACKUP"}) {
         std::string prefix = std::string(folder) + "/";
         if (p.rfind(prefix, 0) == 0) return true;
     }
-    return p == "data" || p == "update-result.json" || p == "update.log";
+    return p == "DATA" || p == "UPDATE-RESULT.JSON" || p == "UPDATE.LOG";
 }
 
 bool is_plannable_path(std::string_view path) {
@@ -69,13 +119,13 @@ Plan build_plan(const Manifest& manifest) {
 }
 
 std::optional<std::string> conflicting_path(const Plan& plan) {
-    std::unordered_set<std::string> seen;  // folded paths of the earlier entries
+    std::unordered_set<std::string> seen;  // keys of the earlier entries
     for (const ManifestFile& f : plan.files) {
-        std::string key = folded(f.path);
-        bool clash = seen.count(key) > 0 || seen.count(key + ".part") > 0;
+        std::string key = windows_name_key(f.path);
+        bool clash = seen.count(key) > 0 || seen.count(key + std::string(PART_KEY)) > 0;
         // An entry that is an earlier one's part file: one download would delete the other.
-        if (key.size() > 5 && key.compare(key.size() - 5, 5, ".part") == 0) {
-            clash = clash || seen.count(key.substr(0, key.size() - 5)) > 0;
+        if (key.size() > PART_KEY.size() && key.ends_with(PART_KEY)) {
+            clash = clash || seen.count(key.substr(0, key.size() - PART_KEY.size())) > 0;
         }
         if (clash) return f.path;
         seen.insert(std::move(key));

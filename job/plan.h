@@ -16,8 +16,13 @@ struct Plan {
     std::uint64_t bytes_total = 0;
 };
 
+// The text under which Windows finds a file of this UTF-8 path: every BMP character upper-cased
+// as NTFS compares names (simple mappings); other characters and invalid bytes unchanged.
+std::string windows_name_key(std::string_view utf8_path);
+
 // True for the application's own data, logs and update places, which setup never writes.
-// Segments are compared as Windows stores them: trailing dots and spaces dropped.
+// Segments are compared as Windows opens them: trailing dots and spaces dropped, case folded
+// by windows_name_key.
 bool is_preserved_path(std::string_view path);
 
 // True when a manifest path can be written safely on Windows: is_safe_relative_path, and no
@@ -27,8 +32,9 @@ bool is_plannable_path(std::string_view path);
 // The plan: entries with a plannable, non-preserved path, in manifest order, and their sizes.
 Plan build_plan(const Manifest& manifest);
 
-// The second of two plan paths that name the same file on Windows (ASCII case folded), or that
-// is another's part file (a path equal to another + ".part"); nothing when all are distinct.
+// The second of two plan paths that name the same file on Windows (case folded by
+// windows_name_key), or that is another's part file (a path equal to another + ".part");
+// nothing when all are distinct.
 std::optional<std::string> conflicting_path(const Plan& plan);
 
 // Whether a manifest of manifest_version belongs to a release with tag: an empty version always;

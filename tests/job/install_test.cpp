@@ -270,12 +270,22 @@ TEST_F(Install, PreservedFilesAreNeverTouched) {
 }
 
 TEST_F(Install, ConflictingPathsFailBeforeAnyDownload) {
-    release.files.push_back({"BIN/Core.DLL", "other", {}, std::string("core-upper.dll")});
-    publish();
-    Outcome o = run();
-    EXPECT_EQ(o.exit_code, 1u);
-    EXPECT_TRUE(has_line(o, "FAILED manifest lists conflicting paths: BIN/Core.DLL")) << o.log;
-    EXPECT_EQ(requests_to(o, "/files/"), 0);
+    const auto files = release.files;
+    // The second path of each pair names the first one's file on Windows.
+    const std::pair<const char*, const char*> pairs[] = {{"bin/extra.dll", "BIN/Extra.DLL"},
+                                                         {"res/\u00c4.txt", "res/\u00e4.txt"}};
+    for (const auto& [first, second] : pairs) {
+        SCOPED_TRACE(second);
+        release.files = files;
+        release.files.push_back({first, "one", {}, std::string("first.bin")});
+        release.files.push_back({second, "other", {}, std::string("second.bin")});
+        publish();
+        Outcome o = run();
+        EXPECT_EQ(o.exit_code, 1u);
+        EXPECT_TRUE(has_line(o, std::string("FAILED manifest lists conflicting paths: ") + second)) << o.log;
+        EXPECT_EQ(requests_to(o, "/files/"), 0);
+    }
+    EXPECT_FALSE(file_exists(at("duskfern-overlay.exe"))) << "nothing installed";
 }
 
 TEST_F(Install, DataFileInTheWayFailsAfterTheFiles) {

@@ -39,6 +39,10 @@ TEST(Plan, PreservedPaths) {
         {"database/x", false},   {"logs", false},              {"data-file", false},
         {"mydata/x", false},     {"update.logs", false},       {"update-results.json", false},
         {"bin/data/x", false},   {"webview", false},           {"update.log/x", false},
+        // Letters that Windows upper-cases to ASCII ones ("ſ" to S, "ı" to I) reach
+        // the same folders; others do not.
+        {"log\u017f/x", true}, {"update-stag\u0131ng/x", true}, {"Upd\u00c5te.log", false},
+        {"dat\u00e5/x", false},
     };
     for (const Case& c : cases) EXPECT_EQ(is_preserved_path(c.path), c.preserved) << c.path;
 }
@@ -83,12 +87,39 @@ TEST(Plan, ConflictingPaths) {
         {{"a.dll", "b.dll", "a.dll2", "a.part"}, std::nullopt},
         {{".part", "x.part"}, std::nullopt},
         {{}, std::nullopt},
+        // Windows folds case beyond ASCII, one UTF-16 unit at a time.
+        {{"\u00c4.txt", "\u00e4.txt"}, "\u00e4.txt"},
+        {{"x/\u03c3", "x/\u03a3"}, "x/\u03a3"},
+        {{"\u03c2", "\u03a3"}, "\u03a3"},
+        {{"\u00e4.dll", "\u00c4.DLL.part"}, "\u00c4.DLL.part"},
+        {{"stra\u00dfe.txt", "strasse.txt", "A.txt", "\u00c1.txt"}, std::nullopt},
+        {{"\U00010400.txt", "\U00010428.txt"}, std::nullopt},  // outside the BMP: never folded
     };
     for (const Case& c : cases) {
         Plan p;
         for (const auto& path : c.paths) p.files.push_back(entry(path));
         EXPECT_EQ(conflicting_path(p), c.second) << (c.paths.empty() ? "" : c.paths[0]);
     }
+}
+
+TEST(Plan, WindowsNameKey) {
+    struct Case {
+        const char* path;
+        const char* key;
+    } cases[] = {
+        {"bin/a.TXT", "BIN/A.TXT"},
+        {"\u00e4\u0131\u017f\u00df\u00ff", "\u00c4IS\u00df\u0178"},  // ß has no one-letter upper case
+        {"\u0101\u0100\u01c6\u1f80", "\u0100\u0100\u01c4\u1f88"},
+        {"\U00010428", "\U00010428"},
+        // Bytes that start no valid character stay as they are; the text after them is folded.
+        {"a\xC3", "A\xC3"},
+        {"\xC3z\xC3\xA4", "\xC3Z\u00c4"},
+        {"\xE0\x80\xA1" "b", "\xE0\x80\xA1" "B"},  // overlong
+        {"\xED\xA0\x80x", "\xED\xA0\x80X"},  // a surrogate
+        {"\xC1\xA1", "\xC1\xA1"},
+        {"\xFFq", "\xFFQ"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(windows_name_key(c.path), c.key) << c.path;
 }
 
 TEST(Plan, ManifestAcceptance) {
