@@ -7,29 +7,46 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LC_ALL=C.UTF-8
 
+# Wine's own fonts (Debian's fonts-wine: Tahoma, and Marlett for the caption buttons). Debian's Wine
+# looks for them under a data path it cannot open ("share/wine/../fonts"), so each prefix gets a
+# copy in its Fonts folder; without them title bars show letters instead of buttons.
+DF_WINE_FONTS=/usr/share/wine/fonts
+
 df_wine_make_prefix() {
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX" "$HOME"
   wineboot -i </dev/null >/dev/null 2>&1 || return 1
   wineserver -w
-  # Chinese texts: link the UI fonts to WenQuanYi Micro Hei.
+  local fonts=no
+  if [ -e "$DF_WINE_FONTS/marlett.ttf" ]; then
+    cp "$DF_WINE_FONTS"/*.ttf "$DF_WINE_FONTS"/*.fon "$WINEPREFIX/drive_c/windows/Fonts/" || return 1
+    fonts=yes
+  fi
+  # Chinese texts: link the UI fonts (Tahoma's bold face too) to WenQuanYi Micro Hei.
   local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
   local link='wqy-microhei.ttc,WenQuanYi Micro Hei'
-  for f in Tahoma "Segoe UI" "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2"; do
+  for f in Tahoma "Tahoma Bold" "Segoe UI" "Microsoft Sans Serif" "MS Shell Dlg" "MS Shell Dlg 2"; do
     wine reg add "$key" /v "$f" /t REG_MULTI_SZ /d "$link" /f </dev/null >/dev/null 2>&1
   done
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Microsoft YaHei UI" /t REG_SZ \
     /d "WenQuanYi Micro Hei" /f </dev/null >/dev/null 2>&1
   wineserver -w
+  [ "$fonts" = no ] || touch "$WINEPREFIX/.df-fonts"
   touch "$WINEPREFIX/.df-ready"
+}
+
+# Whether the prefix is made, and has Wine's fonts when they are installed (a prefix made
+# before the package was installed is made again).
+df_wine_prefix_made() {
+  [ -e "$WINEPREFIX/.df-ready" ] && { [ -e "$WINEPREFIX/.df-fonts" ] || [ ! -e "$DF_WINE_FONTS/marlett.ttf" ]; }
 }
 
 df_wine_prefix_ready() {
   mkdir -p "$(dirname "$WINEPREFIX")"
-  if [ ! -e "$WINEPREFIX/.df-ready" ]; then
+  if ! df_wine_prefix_made; then
     (
       flock 9
-      [ -e "$WINEPREFIX/.df-ready" ] || df_wine_make_prefix
+      df_wine_prefix_made || df_wine_make_prefix
     ) 9>"$(dirname "$WINEPREFIX")/.lock" || return 1
   fi
   # A warm server for 5 minutes after the last client, and Wine's own background processes
