@@ -36,6 +36,13 @@ std::uint32_t create_folders(const std::wstring& folder) {
     return is_folder(folder) ? 0 : ERROR_PATH_NOT_FOUND;
 }
 
+std::wstring parent_folder(const std::wstring& path) {
+    std::size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return {};
+    if (slash == 2 && path[1] == L':') return path.substr(0, 3);
+    return path.substr(0, slash);
+}
+
 std::wstring join_path(const std::wstring& folder, const std::wstring& name) {
     if (folder.empty() || folder.back() == L'\\' || folder.back() == L'/') return folder + name;
     return folder + L"\\" + name;

@@ -12,4 +12,8 @@ std::uint32_t create_folders(const std::wstring& folder);
 // folder + "\" + name, without doubling a backslash that folder already ends with.
 std::wstring join_path(const std::wstring& folder, const std::wstring& name);
 
+// The part of path before its last "\" or "/" (a root keeps its separator: "D:\x" gives "D:\");
+// empty when path has no separator.
+std::wstring parent_folder(const std::wstring& path);
+
 }  // namespace df::setup

@@ -5,7 +5,6 @@
 #include "net/error_text.h"
 #include "net/sha256.h"
 
-#include <filesystem>
 #include <system_error>
 
 namespace df::setup {
@@ -80,9 +79,8 @@ DWORD write_all(HANDLE f, const char* data, std::uint64_t n) {
 NetError Http::download(const std::string& url, const std::wstring& dest, std::uint64_t expected_size,
                         const std::string& expected_sha256, const std::atomic<bool>* cancel,
                         const ByteProgress& progress, int attempts) {
-    {
-        std::filesystem::path parent = std::filesystem::path(dest).parent_path();
-        if (!parent.empty()) create_folders(parent.wstring());  // a failure shows at the open
+    if (std::wstring parent = parent_folder(dest); !parent.empty()) {
+        create_folders(parent);  // a failure shows at the open
     }
 
     // A destination that already holds the expected bytes needs no traffic at all.

@@ -1,6 +1,14 @@
 #include "release/sources.h"
 
+// Set by the build (the DF_BUILD_MIRROR cache option) for this file only.
+#ifndef DF_BUILD_MIRROR
+#define DF_BUILD_MIRROR ""
+#endif
+
 namespace df::setup {
+
+const char* const BUILD_MIRROR = DF_BUILD_MIRROR;
+
 namespace {
 
 bool starts_with_https(std::string_view s) {

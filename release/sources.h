@@ -19,11 +19,9 @@ inline constexpr const char* GITHUB_API_ORIGIN = "https://api.github.com";
 inline constexpr const char* GITHUB_WEB_ORIGIN = "https://github.com";
 inline constexpr const char* GITHUB_REPOSITORY_PATH = "/Hollowmint/duskfern";
 
-// A mirror chosen at build time (empty: none); used only when it is an https:// URL.
-#ifndef DF_BUILD_MIRROR
-#define DF_BUILD_MIRROR ""
-#endif
-inline constexpr const char* BUILD_MIRROR = DF_BUILD_MIRROR;
+// The mirror chosen at build time (the DF_BUILD_MIRROR cache option; empty: none); used only
+// when it is an https:// URL.
+extern const char* const BUILD_MIRROR;
 
 // Time-out and body limits of the latest-release lookups.
 inline constexpr int LATEST_TIMEOUT_MS = 8000;

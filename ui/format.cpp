@@ -1,6 +1,7 @@
 #include "ui/format.h"
 
 #include <charconv>
+#include <cstdio>
 
 namespace df::setup {
 namespace {
@@ -43,11 +44,14 @@ void append_integer(BoundedText& out, std::int32_t v) {
 }
 
 void append_real(BoundedText& out, double v, int decimals) {
-    // Fixed notation of the largest double takes 309 digits plus the decimals.
+    // Fixed notation of the largest double takes 309 digits plus the decimals. The C library's
+    // "%.*f" rounds the exact binary value as std::to_chars does, and the program never sets
+    // a locale, so the point is always "."; the library's floating-point to_chars would add
+    // about 170 KB to the executable.
     char buf[400];
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-    if (r.ec != std::errc()) return;
-    out.append_ascii(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+    int n = std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) return;
+    out.append_ascii(std::string_view(buf, static_cast<std::size_t>(n)));
 }
 
 }  // namespace

@@ -29,3 +29,11 @@ TEST(JoinPath, Separators) {
     EXPECT_EQ(join_path(L"C:\\", L"data"), L"C:\\data");
     EXPECT_EQ(join_path(L"", L"data"), L"data");
 }
+
+TEST(ParentFolder, LastSeparator) {
+    EXPECT_EQ(parent_folder(L"C:\\x\\bin\\core.dll"), L"C:\\x\\bin");
+    EXPECT_EQ(parent_folder(L"C:\\x/res/a.txt"), L"C:\\x/res");
+    EXPECT_EQ(parent_folder(L"C:\\a.txt"), L"C:\\");
+    EXPECT_EQ(parent_folder(L"\\\\server\\share\\a"), L"\\\\server\\share");
+    EXPECT_EQ(parent_folder(L"a.txt"), L"");
+}

@@ -16,7 +16,7 @@ struct SetupRun {
 
 // Runs the setup with arguments, its temp folder pointed at tmp (so the default log lands there).
 SetupRun run_setup(const std::wstring& args, const std::wstring& log_file, const std::wstring& tmp) {
-    std::wstring cmd = L"\"" + build_file("app/duskfern-setup.exe") + L"\" " + args;
+    std::wstring cmd = L"\"" + setup_exe() + L"\" " + args;
     ProcessResult r = run_process(cmd, 60000, L"TEMP=" + tmp + L"\nTMP=" + tmp);
     EXPECT_TRUE(r.started);
     EXPECT_FALSE(r.timed_out);

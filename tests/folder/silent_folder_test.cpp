@@ -31,7 +31,7 @@ protected:
 
     SetupRun run(const std::wstring& args) {
         std::wstring log = dir + L"\\setup-" + std::to_wstring(runs++) + L".log";
-        std::wstring cmd = L"\"" + build_file("app/duskfern-setup.exe") + L"\" --silent --log \"" + log + L"\" " + args;
+        std::wstring cmd = L"\"" + setup_exe() + L"\" --silent --log \"" + log + L"\" " + args;
         std::wstring base = from_utf8(server.http_base());
         std::wstring env = L"TEMP=" + dir + L"\nTMP=" + dir + L"\nDUSKFERN_UPDATE_MIRROR=" + base +
                            L"\nDUSKFERN_UPDATE_BASE=" + base;

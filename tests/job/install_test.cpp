@@ -46,7 +46,7 @@ protected:
     }
 
     Outcome run(const std::wstring& extra_args = L"") {
-        std::wstring cmd = L"\"" + build_file("app/duskfern-setup.exe") + L"\" --silent --dir \"" + dir +
+        std::wstring cmd = L"\"" + setup_exe() + L"\" --silent --dir \"" + dir +
                            L"\" --log \"" + log + L"\" " + extra_args;
         std::wstring env = L"DUSKFERN_UPDATE_MIRROR=" + from_utf8(server.http_base()) +
                            L"\nDUSKFERN_UPDATE_BASE=" + from_utf8(server.http_base()) + L"/gh";

@@ -26,6 +26,11 @@ std::wstring windows_path(const std::string& path) {
 
 std::wstring build_file(const std::string& relative) { return windows_path(env("DF_BINARY_DIR") + "/" + relative); }
 
+std::wstring setup_exe() {
+    std::string exe = env("DF_SETUP_EXE");
+    return exe.empty() ? build_file("app/duskfern-setup.exe") : windows_path(exe);
+}
+
 std::wstring scratch_folder(const std::string& name) {
     static std::atomic<int> counter{0};
     std::wstring base = build_file("test-scratch");

@@ -14,6 +14,9 @@ std::string env(const char* name);
 std::wstring windows_path(const std::string& path);
 // A file of the build tree (relative path with "/"), as a Windows path.
 std::wstring build_file(const std::string& relative);
+// The setup executable under test: DF_SETUP_EXE when set (a Unix path, for example the release
+// build's), otherwise the one of this build tree.
+std::wstring setup_exe();
 // A new empty folder of its own for one test, below the build tree (a leftover of an earlier run
 // with the same name is removed first); removed by nobody afterwards.
 std::wstring scratch_folder(const std::string& name);

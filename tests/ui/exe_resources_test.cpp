@@ -21,7 +21,7 @@ struct ModuleTraits {
 using UniqueModule = df::setup::UniqueHandle<ModuleTraits>;
 
 UniqueModule load_setup() {
-    std::wstring exe = build_file("app/duskfern-setup.exe");
+    std::wstring exe = setup_exe();
     return UniqueModule(::LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
 }
 
@@ -42,6 +42,25 @@ struct GroupEntry {
 };
 #pragma pack(pop)
 
+// The alpha values of an icon as Windows decoded it, rows top-down.
+std::vector<std::uint8_t> icon_alpha(HICON icon, int n) {
+    ICONINFO info{};
+    if (!::GetIconInfo(icon, &info)) return {};
+    df::setup::UniqueHandle<df::setup::GdiObjectTraits<HBITMAP>> color(info.hbmColor), mask(info.hbmMask);
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = n;
+    bi.bmiHeader.biHeight = -n;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    std::vector<std::uint8_t> bgra(static_cast<std::size_t>(n) * n * 4);
+    df::setup::UniqueScreenDc dc(::GetDC(nullptr));
+    if (!color || ::GetDIBits(dc.get(), color.get(), 0, n, bgra.data(), &bi, DIB_RGB_COLORS) != n) return {};
+    std::vector<std::uint8_t> alpha;
+    for (std::size_t i = 3; i < bgra.size(); i += 4) alpha.push_back(bgra[i]);
+    return alpha;
+}
+
 }  // namespace
 
 TEST(SetupResources, IconGroupHoldsFourSizesAt32Bits) {
@@ -58,22 +77,32 @@ TEST(SetupResources, IconGroupHoldsFourSizesAt32Bits) {
         sizes.push_back(n);
         EXPECT_EQ(e->bit_count, 32) << n;
         std::string image = resource(m.get(), RT_ICON, MAKEINTRESOURCEW(e->id));
+        if (n == 256) {
+            // Stored as a PNG: signature, then IHDR with 256 x 256, 8 bits per channel, RGBA.
+            ASSERT_GE(image.size(), 33u);
+            EXPECT_EQ(image.substr(0, 16), std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16));
+            EXPECT_EQ(image.substr(16, 10), std::string("\0\0\x01\0\0\0\x01\0\x08\x06", 10));
+            EXPECT_LT(image.size(), 65536u);
+            continue;
+        }
         ASSERT_GE(image.size(), sizeof(BITMAPINFOHEADER)) << n;
         const auto* h = reinterpret_cast<const BITMAPINFOHEADER*>(image.data());
         EXPECT_EQ(h->biWidth, n);
         EXPECT_EQ(h->biHeight, 2 * n);  // colour rows and mask rows
         EXPECT_EQ(h->biBitCount, 32);
-        // Not an empty picture: some pixels are opaque, the corners are transparent.
-        const auto* px = reinterpret_cast<const std::uint8_t*>(image.data() + h->biSize);
-        EXPECT_EQ(px[3], 0) << n;
-        EXPECT_EQ(px[(n * (n / 2) + n / 2) * 4 + 3], 255) << n;
     }
     EXPECT_EQ(sizes, (std::vector<int>{16, 32, 48, 256}));
 
-    // Windows picks from the group at the sizes the window asks for.
+    // Windows picks from the group at the sizes the window asks for and decodes each image:
+    // not an empty picture, the corners transparent and the middle opaque.
     for (int n : {16, 32, 48, 256}) {
         df::setup::UniqueIcon icon(static_cast<HICON>(::LoadImageW(m.get(), MAKEINTRESOURCEW(1), IMAGE_ICON, n, n, 0)));
-        EXPECT_TRUE(icon) << n;
+        ASSERT_TRUE(icon) << n;
+        std::vector<std::uint8_t> alpha = icon_alpha(icon.get(), n);
+        ASSERT_EQ(alpha.size(), static_cast<std::size_t>(n) * n) << n;
+        EXPECT_EQ(alpha[0], 0) << n;
+        EXPECT_EQ(alpha[static_cast<std::size_t>(n) * n - 1], 0) << n;
+        EXPECT_EQ(alpha[static_cast<std::size_t>(n) * (n / 2) + n / 2], 255) << n;
     }
 }
 

@@ -29,7 +29,7 @@ public:
     SetupWindow(const std::string& name, const std::wstring& args, const std::wstring& env = CLOSED_SOURCES) {
         scratch = scratch_folder(name);
         log_path = scratch + L"\\setup.log";
-        std::wstring cmd = L"\"" + build_file("app/duskfern-setup.exe") + L"\" --log \"" + log_path + L"\" " + args;
+        std::wstring cmd = L"\"" + setup_exe() + L"\" --log \"" + log_path + L"\" " + args;
         std::wstring full_env = L"TEMP=" + scratch + L"\nTMP=" + scratch + L"\n" + env;
         started = process.start(cmd, full_env);
         if (started) window = wait_for_process_window(L"duskfern.setup", process.pid(), 30000);

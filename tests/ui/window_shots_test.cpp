@@ -40,7 +40,7 @@ struct DesktopSetup {
         std::wstring scratch = scratch_folder("shots");
         log_path = scratch + L"\\setup.log";
         std::wstring cmd = L"explorer.exe /desktop=" + name + L"," + std::to_wstring(width) + L"x" +
-                           std::to_wstring(height) + L" \"" + build_file("app/duskfern-setup.exe") + L"\" --log \"" +
+                           std::to_wstring(height) + L" \"" + setup_exe() + L"\" --log \"" +
                            log_path + L"\" " + args;
         if (!explorer.start(cmd, L"TEMP=" + scratch + L"\nTMP=" + scratch + L"\n" + env)) return;
         wait_until(
