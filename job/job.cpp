@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace df::setup {
 namespace {
 
@@ -132,13 +134,20 @@ private:
         for (const ManifestFile& entry : plan.files) {
             const std::string address = relative_address(entry);
             const std::wstring dest = destination_of(job_.dir, entry.path);
-            const std::vector<ReleaseInfo> order = candidates;  // walked as it is now
+            // The walk for this file follows the list as it is now. Demotion only reorders the
+            // shared list, whose records have distinct sources, so each record is found again by
+            // its source (a copy of the records would copy a GitHub release's whole asset list
+            // for every file).
+            std::vector<Source> order;
+            for (const ReleaseInfo& c : candidates) order.push_back(c.source);
             ByteProgress on_bytes = [&](std::uint64_t got) {
                 report(L"files", done, total, bytes_before + got, plan.bytes_total);
             };
             bool delivered = false, mismatch = false;
             std::string errors;
-            for (const ReleaseInfo& s : order) {
+            for (Source source : order) {
+                const ReleaseInfo& s = *std::find_if(candidates.begin(), candidates.end(),
+                                                     [&](const ReleaseInfo& c) { return c.source == source; });
                 if (s.source == Source::github && (entry.asset.empty() || !offers_asset(s, address))) continue;
                 NetError r = http.download(asset_url(s, address), dest, entry.size, entry.sha256, &job_.cancel,
                                            on_bytes, s.patient ? 4 : 2);
@@ -155,7 +164,7 @@ private:
                 if (!errors.empty()) errors += "; ";
                 errors += r.message;
                 if (r.hash_mismatch) mismatch = true;
-                else if (!r.not_found) demote(candidates, s.source);
+                else if (!r.not_found) demote(candidates, source);  // s is not used after this
             }
             if (!delivered) {
                 fail((mismatch ? "a downloaded file did not match the release: " : "could not download ") + entry.path +
