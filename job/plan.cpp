@@ -4,6 +4,7 @@
 #include "release/version.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace df::setup {
@@ -81,6 +82,23 @@ std::optional<std::string> conflicting_path(const Plan& plan) {
         seen.insert(std::move(key));
     }
     return std::nullopt;
+}
+
+std::vector<PathConflict> path_conflicts(const std::vector<std::string>& paths) {
+    std::unordered_map<std::string, std::string> first;  // the key conflicting_path uses -> first path
+    std::vector<PathConflict> out;
+    for (const std::string& path : paths) {
+        std::string key = folded(path);
+        if (auto same = first.find(key); same != first.end()) {
+            out.push_back({same->second, path, false});
+            continue;
+        }
+        auto part_of = key.size() > 5 && key.ends_with(".part") ? first.find(key.substr(0, key.size() - 5)) : first.end();
+        if (part_of == first.end()) part_of = first.find(key + ".part");
+        if (part_of != first.end()) out.push_back({part_of->second, path, true});
+        first.emplace(std::move(key), path);
+    }
+    return out;
 }
 
 bool manifest_accepted(const std::string& manifest_version, const std::string& tag) {
