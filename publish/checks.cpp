@@ -106,7 +106,8 @@ std::vector<Refusal> check_files(const BuildFolder& build, const std::string& ve
 
     // Servers (and GitHub) may treat asset names without regard to letter case; the two
     // documents beside the assets take part too.
-    std::map<std::string, std::string> assets = {{"manifest.json", "manifest.json"}};
+    std::map<std::string, std::string> assets = {{"manifest.json", "manifest.json"},
+                                                 {"manifest.json.sig", "manifest.json.sig"}};
     for (const std::string& path : installable) {
         std::string asset = df::setup::default_asset_name(path);
         auto [it, fresh] = assets.emplace(folded_ascii(asset), path);

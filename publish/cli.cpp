@@ -1,6 +1,7 @@
 #include "publish/cli.h"
 
 #include "publish/checks.h"
+#include "publish/key_file.h"
 #include "publish/release_writer.h"
 #include "release/version.h"
 
@@ -17,7 +18,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* USAGE =
-    "usage: duskfern-publish release --from BUILD_DIR --tag TAG --out OUT_DIR [--version VERSION]\n"
+    "usage: duskfern-publish release --from BUILD_DIR --tag TAG --out OUT_DIR [--version VERSION] [--key KEYFILE]\n"
+    "       duskfern-publish new-key KEYFILE\n"
     "       duskfern-publish --help\n";
 
 constexpr const char* HELP =
@@ -29,6 +31,11 @@ constexpr const char* HELP =
     "  OUT_DIR/github/TAG/    every file under its asset name, and manifest.json:\n"
     "                         upload them to the GitHub release named TAG\n"
     "  --version VERSION      the manifest's version (default: TAG without its leading v)\n"
+    "  --key KEYFILE          signs manifest.json with the key: manifest.json.sig beside it in both trees\n"
+    "\n"
+    "new-key  writes a new signing key (ECDSA P-256) to KEYFILE, readable only by you, and prints the\n"
+    "  build option that pins its public key into a setup. It never replaces an existing file. Keep the\n"
+    "  key offline; a setup built with the option installs only manifests that the key signed.\n"
     "\n"
     "Refused, with one line per path on stderr and nothing written: a path the setup would not install\n"
     "(unsafe, not writable on Windows, preserved such as data/... or update.log), paths that name the\n"
@@ -77,6 +84,16 @@ int release(const std::map<std::string, std::string>& opt, std::ostream& out, st
     auto published = publication_time();
     if (!published) return usage_error(err, "SOURCE_DATE_EPOCH must be a number of seconds");
 
+    std::optional<df::setup::EcPrivateKey> key;
+    if (opt.count("--key")) {
+        std::string problem;
+        key = read_key_file(path_from_utf8(opt.at("--key")), problem);
+        if (!key) {
+            err << "duskfern-publish: " << problem << "\n";
+            return 1;
+        }
+    }
+
     const fs::path from = path_from_utf8(opt.at("--from"));
     const fs::path out_dir = path_from_utf8(opt.at("--out"));
     std::error_code ec;
@@ -107,15 +124,34 @@ int release(const std::map<std::string, std::string>& opt, std::ostream& out, st
     }
 
     Trees trees{out_dir / "mirror", out_dir / "github" / path_from_utf8(tag)};
-    WriteResult written = write_release(build.files, tag, version, *published, trees);
+    WriteResult written = write_release(build.files, tag, version, *published, trees, key ? &*key : nullptr);
     if (!written.ok) {
         err << "duskfern-publish: " << written.error << "\n";
         return 1;
     }
     out << "published " << tag << " (version " << version << "): " << written.files.size() << " files, "
-        << written.bytes << " bytes\n"
+        << written.bytes << " bytes" << (key ? ", manifest signed" : "") << "\n"
         << "mirror tree:  " << path_text(trees.mirror).text << "  (copy it as it is to the mirror's base)\n"
         << "GitHub files: " << path_text(trees.github).text << "  (upload them to the release named " << tag << ")\n";
+    return 0;
+}
+
+int new_key(const std::string& file, std::ostream& out, std::ostream& err) {
+    const fs::path path = path_from_utf8(file);
+    std::error_code ec;
+    if (fs::symlink_status(path, ec).type() != fs::file_type::not_found) {
+        err << "duskfern-publish: " << file << ": already exists; the tool never replaces a key file\n";
+        return 1;
+    }
+    auto key = df::setup::ecdsa_p256_generate();
+    std::string problem = "the system could not make a key";
+    if (!key || !create_private_file(path, key_file_text(*key), problem)) {
+        err << "duskfern-publish: " << file << ": " << problem << "\n";
+        return 1;
+    }
+    out << "wrote the private key to " << file << " (readable only by you; keep it offline, never in the repository)\n"
+        << "build the setup that pins its public key with\n"
+        << "  " << public_key_option(key->xy) << "\n";
     return 0;
 }
 
@@ -128,11 +164,15 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return 0;
     }
     if (args.empty()) return usage_error(err, "no command given");
+    if (args[0] == "new-key") {
+        if (args.size() != 2) return usage_error(err, "new-key needs exactly one KEYFILE");
+        return new_key(args[1], out, err);
+    }
     if (args[0] != "release") return usage_error(err, "unknown command " + args[0]);
     std::map<std::string, std::string> opt;
     for (std::size_t i = 1; i < args.size(); i += 2) {
         const std::string& name = args[i];
-        if (name != "--from" && name != "--tag" && name != "--out" && name != "--version") {
+        if (name != "--from" && name != "--tag" && name != "--out" && name != "--version" && name != "--key") {
             return usage_error(err, "unknown option " + name);
         }
         if (i + 1 >= args.size()) return usage_error(err, name + " needs a value");

@@ -2,6 +2,7 @@
 
 #include "net/sha256.h"
 #include "release/manifest.h"
+#include "release/signature.h"
 
 #include <cerrno>
 #include <chrono>
@@ -144,6 +145,12 @@ std::string latest_text(const std::string& tag, const std::string& version, cons
                           {"files_base", "/" + tag + "/files/"}});
 }
 
+std::optional<std::string> signature_file_text(const df::setup::EcPrivateKey& key, std::string_view manifest) {
+    auto signature = df::setup::ecdsa_p256_sign(key, manifest);
+    if (!signature || !df::setup::ecdsa_p256_verify(key.xy, manifest, *signature)) return std::nullopt;
+    return df::setup::lower_hex(*signature) + "\n";
+}
+
 std::string utc_text(std::int64_t seconds) {
     using namespace std::chrono;
     sys_seconds t{std::chrono::seconds{seconds}};
@@ -159,7 +166,7 @@ std::string utc_text(std::int64_t seconds) {
 }
 
 WriteResult write_release(const std::vector<SourceFile>& files, const std::string& tag, const std::string& version,
-                          const std::string& published, const Trees& trees) {
+                          const std::string& published, const Trees& trees, const df::setup::EcPrivateKey* key) {
     WriteResult r;
     const fs::path tag_folder = trees.mirror / path_from_utf8(tag);
     const fs::path files_folder = tag_folder / "files";
@@ -187,11 +194,24 @@ WriteResult write_release(const std::vector<SourceFile>& files, const std::strin
     r.manifest = manifest_text(version, r.files);
     if (!write_text(tag_folder / "manifest.json", r.manifest, r.error)) return r;
     if (!write_text(trees.github / "manifest.json", r.manifest, r.error)) return r;
-    if (!write_text(trees.mirror / "latest.json", latest_text(tag, version, published), r.error)) return r;
-
+    const fs::path signature_name = path_from_utf8(std::string(df::setup::SIGNATURE_FILE_NAME));
+    std::set<fs::path> tag_kept = {"manifest.json", "files"};
     std::set<fs::path> github_kept = assets;
     github_kept.insert("manifest.json");
-    if (!remove_others(files_folder, assets, r.error) || !remove_others(tag_folder, {"manifest.json", "files"}, r.error) ||
+    if (key) {
+        auto signature = signature_file_text(*key, r.manifest);
+        if (!signature) {
+            r.error = "could not sign manifest.json with the key";
+            return r;
+        }
+        if (!write_text(tag_folder / signature_name, *signature, r.error)) return r;
+        if (!write_text(trees.github / signature_name, *signature, r.error)) return r;
+        tag_kept.insert(signature_name);
+        github_kept.insert(signature_name);
+    }
+    if (!write_text(trees.mirror / "latest.json", latest_text(tag, version, published), r.error)) return r;
+
+    if (!remove_others(files_folder, assets, r.error) || !remove_others(tag_folder, tag_kept, r.error) ||
         !remove_others(trees.github, github_kept, r.error)) {
         return r;
     }

@@ -1,12 +1,14 @@
 #pragma once
 // Writing a release for both sources: the files under their asset names, manifest.json and the
 // mirror's latest.json. Portable (std::filesystem); SHA-256 through net/sha256.h.
+#include "net/ecdsa.h"
 #include "publish/build_folder.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,15 +47,21 @@ std::string manifest_text(const std::string& version, const std::vector<Publishe
 // manifest and files below the mirror's base.
 std::string latest_text(const std::string& tag, const std::string& version, const std::string& published);
 
+// The text of manifest.json.sig for manifest under key (128 lower-case hex characters of r||s and
+// a line break), checked against the key's public part; nothing when signing failed.
+std::optional<std::string> signature_file_text(const df::setup::EcPrivateKey& key, std::string_view manifest);
+
 // seconds since 1970 in UTC as "YYYY-MM-DDThh:mm:ssZ".
 std::string utc_text(std::int64_t seconds);
 
 // Writes files (in the order given, no checks) into both trees: every file under its derived
 // asset name in mirror/TAG/files/ and in github/ (read once, digest and size of the bytes
-// written), then manifest.json into mirror/TAG/ and github/, then mirror/latest.json; each file
-// through a temporary name in its folder and a rename. Afterwards removes whatever else
-// mirror/TAG/ and github/ hold (an earlier run's files, leftover temporaries).
+// written), then manifest.json into mirror/TAG/ and github/ (and, with a key, manifest.json.sig
+// beside both), then mirror/latest.json; each file through a temporary name in its folder and a
+// rename. Afterwards removes whatever else mirror/TAG/ and github/ hold (an earlier run's files,
+// leftover temporaries).
 WriteResult write_release(const std::vector<SourceFile>& files, const std::string& tag, const std::string& version,
-                          const std::string& published, const Trees& trees);
+                          const std::string& published, const Trees& trees,
+                          const df::setup::EcPrivateKey* key = nullptr);
 
 }  // namespace df::publish

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The release tool's round trip, run beside the loopback release server (release_server.py --run):
-# makes a sample build folder, publishes it with the NATIVE tool, lays both trees out under the
+# makes a sample build folder, publishes it with the NATIVE tool (signed with the test key), lays both trees out under the
 # server's root (mirror at the root, GitHub files under gh/download/TAG/) and runs the Windows
 # test executable, which installs it with the real setup.
 #   round_trip.sh NATIVE_TOOL WINE_RUN TEST_EXE OVERLAY_EXE WORK_DIR
@@ -17,7 +17,7 @@ head -c 300000 /dev/urandom > "$build/bin/plugins/pack.bin"
 : > "$build/res/Grüße 文档/empty.txt"
 printf 'notes\n' > "$build/res/Grüße 文档/my_notes 1.txt"
 
-"$tool" release --from "$build" --tag "$tag" --out "$work/out"
+"$tool" release --from "$build" --tag "$tag" --out "$work/out" --key "$DF_SOURCE_DIR/tests/support/test-only-release-key.pem"
 cp -r "$work/out/mirror/." "$DF_TEST_ROOT/"
 mkdir -p "$DF_TEST_ROOT/gh/download"
 cp -r "$work/out/github/$tag" "$DF_TEST_ROOT/gh/download/"

@@ -3,6 +3,7 @@
 #include "app/files.h"
 #include "app/handle.h"
 #include "app/log.h"
+#include "publish/key_file.h"
 #include "publish/release_writer.h"
 #include "release/version.h"
 #include "tests/support/test_support.h"
@@ -46,10 +47,13 @@ bool publish_release(const std::wstring& root, const std::string& base_url, cons
         }
         sources.push_back({f.path, source});
     }
+    std::optional<EcPrivateKey> key;
+    std::string problem;
+    if (!release.key_file.empty() && !(key = df::publish::read_key_file(release.key_file, problem))) return false;
     const std::wstring tag_folder = root + L"\\" + from_utf8(tag);
     const std::wstring github = root + L"\\gh\\download\\" + from_utf8(tag);
-    df::publish::WriteResult written =
-        df::publish::write_release(sources, tag, version, "2026-12-01T10:00:00Z", {root, github});
+    df::publish::WriteResult written = df::publish::write_release(sources, tag, version, "2026-12-01T10:00:00Z",
+                                                                  {root, github}, key ? &*key : nullptr);
     if (!written.ok) return false;
 
     // The test's own asset names and the files missing on one source, as edits of the output.
@@ -75,6 +79,11 @@ bool publish_release(const std::wstring& root, const std::string& base_url, cons
     if (edited) {
         std::string text = df::publish::document_text(manifest);
         if (!write_file(tag_folder + L"\\manifest.json", text) || !write_file(github + L"\\manifest.json", text)) {
+            return false;
+        }
+        auto signature = key ? df::publish::signature_file_text(*key, text) : std::nullopt;
+        if (key && !(signature && write_file(tag_folder + L"\\manifest.json.sig", *signature) &&
+                     write_file(github + L"\\manifest.json.sig", *signature))) {
             return false;
         }
     }

@@ -27,6 +27,7 @@ struct ReleaseSpec {
     std::vector<ReleaseFile> files;
     bool mirror = true;  // keep latest.json and the mirror tree
     bool github = true;  // keep the GitHub files and write the release document
+    std::wstring key_file;  // when set: manifest.json.sig on both sources, made with this key
 };
 
 // Publishes the release under root (a Windows path) with GitHub asset URLs under base_url;
