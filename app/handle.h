@@ -72,6 +72,11 @@ struct BcryptHashTraits {
     static type invalid() noexcept { return nullptr; }
     static void close(type h) noexcept { ::BCryptDestroyHash(h); }
 };
+struct BcryptKeyTraits {
+    using type = BCRYPT_KEY_HANDLE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::BCryptDestroyKey(h); }
+};
 struct InternetTraits {
     using type = HINTERNET;
     static type invalid() noexcept { return nullptr; }
@@ -124,6 +129,7 @@ using UniqueKernel = UniqueHandle<KernelTraits>;
 using UniqueFind = UniqueHandle<FindTraits>;
 using UniqueAlg = UniqueHandle<BcryptAlgTraits>;
 using UniqueHash = UniqueHandle<BcryptHashTraits>;
+using UniqueKey = UniqueHandle<BcryptKeyTraits>;
 using UniqueInternet = UniqueHandle<InternetTraits>;
 using UniqueCoText = UniqueHandle<CoTaskMemTraits<wchar_t*>>;
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;

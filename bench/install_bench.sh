@@ -6,7 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="$PWD/build/win"
-cmake --build "$build" --target duskfern-setup publish-release >/dev/null
+cmake --build "$build" --target duskfern-setup >/dev/null
+cmake -S . -B build/native -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc >/dev/null
+cmake --build build/native --target duskfern-publish >/dev/null
 source tools/wine-env.sh "$build"
 df_wine_prefix_ready
 
@@ -28,7 +30,12 @@ server_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 base="http://127.0.0.1:$(cat "$work/port")"
 w() { echo "Z:${1//\//\\}"; }
-wine "$build/tools/publish-release.exe" --files "$(w "$work/release")" --root "$(w "$work/root")" --base "$base"
+echo "== publishing with the native tool"
+/usr/bin/time -f "wall %e s, peak %M KiB" build/native/publish/duskfern-publish release --from "$work/release" \
+  --tag v1.4.0 --out "$work/out"
+cp -r "$work/out/mirror/." "$work/root/"
+mkdir -p "$work/root/gh/download"
+cp -r "$work/out/github/v1.4.0" "$work/root/gh/download/"
 export DUSKFERN_UPDATE_MIRROR="$base" DUSKFERN_UPDATE_BASE="$base/gh"
 
 setup() { wine "$build/app/duskfern-setup.exe" --silent --dir "$(w "$work/app")" --log "$(w "$work/setup.log")"; }

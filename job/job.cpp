@@ -3,8 +3,11 @@
 #include "app/log.h"
 #include "job/finish.h"
 #include "job/plan.h"
+#include "net/ecdsa.h"
 #include "net/http.h"
+#include "release/release_key.h"
 #include "release/resolve.h"
+#include "release/signature.h"
 #include "release/version.h"
 
 #include <windows.h>
@@ -73,18 +76,25 @@ public:
         std::optional<Manifest> manifest;
         for (const ReleaseInfo& c : candidates) {
             std::string body, error;
-            NetError r = http.get_text(c.manifest_url, body, &job_.cancel, c.patient ? 15000 : 8000, MANIFEST_LIMIT);
+            const int timeout = c.patient ? 15000 : 8000;
+            NetError r = http.get_text(c.manifest_url, body, &job_.cancel, timeout, MANIFEST_LIMIT);
             if (cancelled()) return fail("cancelled");
-            if (!r.ok) {
+            if (r.ok) {
+                error = signature_problem(http, c, body, timeout);  // a manifest is checked before it is read
+                if (cancelled()) return fail("cancelled");
+            } else {
                 error = r.message;
-            } else if (auto m = parse_manifest(body, &error)) {
-                if (manifest_accepted(m->version, tag)) {
-                    manifest = std::move(m);
-                    log_line(std::string("manifest from ") + source_name(c.source) + ": " +
-                             std::to_string(manifest->files.size()) + " files");
-                    break;
+            }
+            if (error.empty()) {
+                if (auto m = parse_manifest(body, &error)) {
+                    if (manifest_accepted(m->version, tag)) {
+                        manifest = std::move(m);
+                        log_line(std::string("manifest from ") + source_name(c.source) + ": " +
+                                 std::to_string(manifest->files.size()) + " files");
+                        break;
+                    }
+                    error = "manifest is for " + m->version;
                 }
-                error = "manifest is for " + m->version;
             }
             log_line(std::string("manifest from ") + source_name(c.source) + " failed: " + error);
         }
@@ -110,6 +120,20 @@ public:
 
 private:
     bool cancelled() const { return job_.cancel.load(); }
+
+    // With a release key built in: empty when the candidate's signature file arrives and verifies
+    // over body, else the candidate's error text. Without one: empty, and nothing is fetched.
+    std::string signature_problem(Http& http, const ReleaseInfo& c, const std::string& body, int timeout_ms) {
+        const std::string_view key = release_public_key();
+        if (key.empty()) return {};
+        std::string text;
+        NetError r = http.get_text(signature_url(c), text, &job_.cancel, timeout_ms, SIGNATURE_MAX_BYTES);
+        if (!r.ok) return "manifest signature missing";
+        auto point = parse_public_key_text(key);
+        auto signature = parse_signature_text(text);
+        if (!point || !signature || !ecdsa_p256_verify(*point, body, *signature)) return "manifest signature does not verify";
+        return {};
+    }
 
     // The single failure step: records the outcome and writes the closing "FAILED " line.
     void fail(const std::string& message) {

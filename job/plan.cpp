@@ -5,7 +5,7 @@
 #include "release/version.h"
 
 #include <algorithm>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace df::setup {
 namespace {
@@ -119,18 +119,32 @@ Plan build_plan(const Manifest& manifest) {
 }
 
 std::optional<std::string> conflicting_path(const Plan& plan) {
-    std::unordered_set<std::string> seen;  // keys of the earlier entries
-    for (const ManifestFile& f : plan.files) {
-        std::string key = windows_name_key(f.path);
-        bool clash = seen.count(key) > 0 || seen.count(key + std::string(PART_KEY)) > 0;
-        // An entry that is an earlier one's part file: one download would delete the other.
-        if (key.size() > PART_KEY.size() && key.ends_with(PART_KEY)) {
-            clash = clash || seen.count(key.substr(0, key.size() - PART_KEY.size())) > 0;
+    std::vector<std::string> paths;
+    paths.reserve(plan.files.size());
+    for (const ManifestFile& f : plan.files) paths.push_back(f.path);
+    std::vector<PathConflict> clashes = path_conflicts(paths);
+    if (clashes.empty()) return std::nullopt;
+    return clashes.front().later;
+}
+
+std::vector<PathConflict> path_conflicts(const std::vector<std::string>& paths) {
+    std::unordered_map<std::string, std::string> first;  // windows_name_key -> the first path with it
+    std::vector<PathConflict> out;
+    for (const std::string& path : paths) {
+        std::string key = windows_name_key(path);
+        if (auto same = first.find(key); same != first.end()) {
+            out.push_back({same->second, path, false});
+            continue;
         }
-        if (clash) return f.path;
-        seen.insert(std::move(key));
+        // One of the two is the other's part file: one download would delete the other.
+        auto part_of = key.size() > PART_KEY.size() && key.ends_with(PART_KEY)
+                           ? first.find(key.substr(0, key.size() - PART_KEY.size()))
+                           : first.end();
+        if (part_of == first.end()) part_of = first.find(key + std::string(PART_KEY));
+        if (part_of != first.end()) out.push_back({part_of->second, path, true});
+        first.emplace(std::move(key), path);
     }
-    return std::nullopt;
+    return out;
 }
 
 bool manifest_accepted(const std::string& manifest_version, const std::string& tag) {

@@ -37,6 +37,17 @@ Plan build_plan(const Manifest& manifest);
 // nothing when all are distinct.
 std::optional<std::string> conflicting_path(const Plan& plan);
 
+// Two paths that conflicting_path judges to clash: later names the same file as earlier, or one
+// of them is the other's part file (part_file).
+struct PathConflict {
+    std::string earlier, later;
+    bool part_file = false;
+};
+
+// Every clash among paths under conflicting_path's rule, in list order: each clashing path once,
+// with the first earlier path it clashes with.
+std::vector<PathConflict> path_conflicts(const std::vector<std::string>& paths);
+
 // Whether a manifest of manifest_version belongs to a release with tag: an empty version always;
 // versions compare equal; a text that is no version only when it equals version_from_tag(tag).
 bool manifest_accepted(const std::string& manifest_version, const std::string& tag);

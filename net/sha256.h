@@ -1,17 +1,50 @@
 #pragma once
-// SHA-256 of a file through Windows CNG.
+// SHA-256: an incremental digest (Windows CNG in the Windows build, OpenSSL's libcrypto in the
+// native one) and the file digest of the setup (Windows build).
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace df::setup {
 
+// One digest computed piece by piece.
+class Sha256 {
+public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    // Whether the system's hasher is ready and no call has failed (false after finishing too).
+    bool usable() const;
+    // Adds size bytes; after a failure of the system's hasher finish() gives nothing.
+    void update(const void* data, std::size_t size);
+    // The 32 digest bytes, or nothing when hashing failed; once only.
+    std::optional<std::string> finish_bytes();
+    // The same as lower-case hex text, or empty when hashing failed; once only (instead of finish_bytes).
+    std::string finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // Lower-case hex digest of the whole file, or nothing when it cannot be opened, read or hashed;
-// bytes_read (when given) receives the byte count once the whole file was read.
+// bytes_read (when given) receives the byte count once the whole file was read. Windows build.
 std::optional<std::string> sha256_file(const std::wstring& path, std::uint64_t* bytes_read = nullptr);
 
 // True when computed is not empty and equals expected with ASCII letters folded.
 bool digest_equals(std::string_view computed, std::string_view expected);
+
+// The bytes as lower-case hex text, two digits per byte.
+std::string lower_hex(std::string_view bytes);
+
+inline std::string Sha256::finish() {
+    auto digest = finish_bytes();
+    return digest ? lower_hex(*digest) : std::string();
+}
 
 }  // namespace df::setup

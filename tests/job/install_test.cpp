@@ -5,9 +5,9 @@
 #include "app/log.h"
 #include "folder/known_folder.h"
 #include "net/error_text.h"
+#include "tests/support/publish_release.h"
 #include "tests/support/release_server.h"
 #include "tests/support/test_support.h"
-#include "tools/publisher/publisher.h"
 
 #include <shobjidl.h>
 
@@ -15,8 +15,6 @@
 
 using namespace df::setup;
 using namespace df::test;
-using df::tools::ReleaseFile;
-using df::tools::ReleaseSpec;
 
 namespace {
 
@@ -41,7 +39,7 @@ protected:
     void publish() {
         server.clear_faults();
         ASSERT_TRUE(remove_tree(server.root()));  // each test publishes its own release
-        ASSERT_TRUE(df::tools::publish_release(server.root(), server.http_base(), release));
+        ASSERT_TRUE(df::test::publish_release(server.root(), server.http_base(), release));
         server.clear_journal();
     }
 

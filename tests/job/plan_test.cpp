@@ -99,7 +99,19 @@ TEST(Plan, ConflictingPaths) {
         Plan p;
         for (const auto& path : c.paths) p.files.push_back(entry(path));
         EXPECT_EQ(conflicting_path(p), c.second) << (c.paths.empty() ? "" : c.paths[0]);
+        // The listing of every clash starts with the same one.
+        std::vector<PathConflict> all = path_conflicts(c.paths);
+        EXPECT_EQ(all.empty() ? std::nullopt : std::optional(all[0].later), c.second);
     }
+    std::vector<PathConflict> all = path_conflicts({"A.txt", "b", "a.TXT", "a.txt.part", "B.part", "c", "a.txt"});
+    ASSERT_EQ(all.size(), 4u);
+    auto is = [](const PathConflict& c, const char* earlier, const char* later, bool part) {
+        return c.earlier == earlier && c.later == later && c.part_file == part;
+    };
+    EXPECT_TRUE(is(all[0], "A.txt", "a.TXT", false));
+    EXPECT_TRUE(is(all[1], "A.txt", "a.txt.part", true));
+    EXPECT_TRUE(is(all[2], "b", "B.part", true));
+    EXPECT_TRUE(is(all[3], "A.txt", "a.txt", false));
 }
 
 TEST(Plan, WindowsNameKey) {

@@ -1,3 +1,4 @@
+#include "release/signature.h"
 #include "release/sources.h"
 
 #include <gtest/gtest.h>
@@ -294,4 +295,39 @@ TEST(AssetLookup, OffersAndUrls) {
     mirror.source = Source::mirror;
     mirror.files_base = O + "/v1/files/";
     EXPECT_EQ(asset_url(mirror, "a.exe"), O + "/v1/files/a.exe");
+}
+
+TEST(Signature, TextAndUrls) {
+    const std::string hex = std::string(64, 'a') + "0123456789abcdef" + std::string(48, 'f');
+    struct Case {
+        std::string text;
+        bool ok;
+    } cases[] = {
+        {hex, true},          {hex + "\n", true},        {hex + "\r\n", true},
+        {hex + "\n\n", false}, {hex + "\r", false},      {hex + " ", false},
+        {" " + hex, false},   {hex.substr(1), false},    {hex + "0", false},
+        {"A" + hex.substr(1), false},  // upper case
+        {"g" + hex.substr(1), false},  {"", false},      {"\n", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(parse_signature_text(c.text).has_value(), c.ok) << c.text;
+    auto bytes = parse_signature_text(hex + "\n");
+    ASSERT_TRUE(bytes);
+    ASSERT_EQ(bytes->size(), 64u);
+    EXPECT_EQ(static_cast<unsigned char>((*bytes)[32]), 0x01u);
+    EXPECT_EQ(static_cast<unsigned char>((*bytes)[39]), 0xEFu);
+    EXPECT_EQ(parse_public_key_text(hex), bytes);
+    EXPECT_FALSE(parse_public_key_text(hex + "\n"));  // the built-in key has no line break
+
+    ReleaseInfo mirror;
+    mirror.source = Source::mirror;
+    mirror.manifest_url = O + "/v1/manifest.json";
+    EXPECT_EQ(signature_url(mirror), O + "/v1/manifest.json.sig");
+    ReleaseInfo gh;
+    gh.files_base = O + "/d/v1/";
+    gh.manifest_url = "https://cdn.example/m";
+    EXPECT_EQ(signature_url(gh), O + "/d/v1/manifest.json.sig");  // not listed
+    gh.assets = {{"manifest.json.sig", "", 129}};
+    EXPECT_EQ(signature_url(gh), O + "/d/v1/manifest.json.sig");  // listed without a URL
+    gh.assets = {{"Manifest.json.sig", "https://cdn.example/other", 129}, {"manifest.json.sig", "https://cdn.example/s", 129}};
+    EXPECT_EQ(signature_url(gh), "https://cdn.example/s");
 }

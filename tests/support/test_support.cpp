@@ -87,6 +87,28 @@ bool write_file(const std::wstring& path, const std::string& bytes) {
     return true;
 }
 
+std::map<std::string, std::string> files_below(const std::wstring& folder) {
+    std::map<std::string, std::string> out;
+    std::vector<std::pair<std::wstring, std::string>> pending = {{folder, ""}};
+    while (!pending.empty()) {
+        auto [dir, prefix] = pending.back();
+        pending.pop_back();
+        WIN32_FIND_DATAW d;
+        UniqueFind find(::FindFirstFileW((dir + L"\\*").c_str(), &d));
+        if (!find) continue;
+        do {
+            std::wstring name = d.cFileName;
+            if (name == L"." || name == L"..") continue;
+            if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                pending.push_back({dir + L"\\" + name, prefix + to_utf8(name) + "/"});
+            } else {
+                out[prefix + to_utf8(name)] = read_file(dir + L"\\" + name);
+            }
+        } while (::FindNextFileW(find.get(), &d));
+    }
+    return out;
+}
+
 bool file_exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::optional<std::uint64_t> file_size(const std::wstring& path) {

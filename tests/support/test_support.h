@@ -2,6 +2,7 @@
 // Helpers shared by the Windows test executables: paths of the build, scratch folders,
 // whole-file reads and writes, and running a program to its exit code.
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ bool remove_tree(const std::wstring& path);
 std::string read_file(const std::wstring& path);  // empty when missing
 bool write_file(const std::wstring& path, const std::string& bytes);
 bool file_exists(const std::wstring& path);
+// Every file below folder: its path relative to folder ("/" between segments, UTF-8) -> its bytes.
+std::map<std::string, std::string> files_below(const std::wstring& folder);
 std::optional<std::uint64_t> file_size(const std::wstring& path);
 
 // An environment block (for CreateProcessW with CREATE_UNICODE_ENVIRONMENT): the entries of

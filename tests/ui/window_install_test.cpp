@@ -1,9 +1,9 @@
 // Whole installs through the setup window against the loopback release server: progress,
 // success and Launch, Cancel and Retry, closing while a job runs, and the end of the message
 // loop with a job still running.
+#include "tests/support/publish_release.h"
 #include "tests/ui/setup_window.h"
 #include "tests/ui/test_release.h"
-#include "tools/publisher/publisher.h"
 
 using namespace df::test;
 using df::setup::from_utf8;
@@ -20,12 +20,12 @@ struct Published {
     bool published = false;
     Published() {
         if (!server.available()) return;
-        df::tools::ReleaseSpec release;
+        df::test::ReleaseSpec release;
         release.tag = "v1.4.0";
         release.files = {{"duskfern-overlay.exe", "", sample_app(), std::nullopt},
                       {"bin/big.bin", big, {}, std::string("big.bin")}};
         server.clear_faults();
-        published = df::tools::publish_release(server.root(), server.http_base(), release);
+        published = df::test::publish_release(server.root(), server.http_base(), release);
     }
     bool ready() const { return server.available() && published; }
     // Slows the big file's transfer on both sources to bytes_per_second.
@@ -253,11 +253,11 @@ TEST(SetupInstall, EscWhileRunningCancels) {
 TEST(SetupInstall, LaunchWithoutTheApplicationStillCloses) {
     TestServer server;
     ASSERT_TRUE(server.available());
-    df::tools::ReleaseSpec release;
+    df::test::ReleaseSpec release;
     release.tag = "v2.0.0";
     release.files = {{"bin/core.bin", "core", {}, std::string("core.bin")}};
     server.clear_faults();
-    ASSERT_TRUE(df::tools::publish_release(server.root(), server.http_base(), release));
+    ASSERT_TRUE(df::test::publish_release(server.root(), server.http_base(), release));
     InstallWindow w("inst-noapp", server_sources(server));
     ASSERT_NE(w.window, nullptr);
     click(w.item(ID_INSTALL));

@@ -4,8 +4,8 @@
 // through the controls, so a picture never shows a state the window did not reach.
 #include "folder/known_folder.h"
 #include "tests/ui/setup_window.h"
+#include "tests/support/publish_release.h"
 #include "tests/ui/test_release.h"
-#include "tools/publisher/publisher.h"
 
 using namespace df::test;
 using df::setup::to_utf8;
@@ -76,11 +76,11 @@ TEST_P(Shots, IdleRunningFinished) {
     }
     TestServer server;
     ASSERT_TRUE(server.available());
-    df::tools::ReleaseSpec release;
+    df::test::ReleaseSpec release;
     release.files = {{"duskfern-overlay.exe", "", sample_app(), std::nullopt},
                   {"bin/core.bin", pattern_bytes(6u << 20), {}, std::string("core.bin")}};
     server.clear_faults();
-    ASSERT_TRUE(df::tools::publish_release(server.root(), server.http_base(), release));
+    ASSERT_TRUE(df::test::publish_release(server.root(), server.http_base(), release));
     server.set_faults(R"({"/v1.4.0/files/core.bin": {"rate": 1048576}})");
 
     std::string folder = env("DF_BINARY_DIR") + "/screenshots";

@@ -1,0 +1,208 @@
+#include "publish/build_folder.h"
+
+#include "release/manifest.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace df::publish {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string escaped(const char* form, unsigned value) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, form, value);
+    return buf;
+}
+
+// The length of the valid UTF-8 sequence at the start of s, or 0.
+std::size_t utf8_sequence(std::string_view s) {
+    auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    unsigned char c = b(0);
+    if (c < 0x80) return 1;
+    std::size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0 || s.size() < n) return 0;
+    for (std::size_t i = 1; i < n; ++i) {
+        if ((b(i) & 0xC0) != 0x80) return 0;
+    }
+    if (c == 0xE0 && b(1) < 0xA0) return 0;  // overlong
+    if (c == 0xED && b(1) > 0x9F) return 0;  // surrogate
+    if (c == 0xF0 && b(1) < 0x90) return 0;  // overlong
+    if (c == 0xF4 && b(1) > 0x8F) return 0;  // above U+10FFFF
+    return n;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Whether p (canonical) is root (canonical) or lies below it.
+bool inside(const fs::path& p, const fs::path& root) {
+    return std::mismatch(root.begin(), root.end(), p.begin(), p.end()).first == root.end();
+}
+
+// One folder still to walk: where it is, its path prefix, and the canonical folders it lies in
+// (itself included), so a link back to any of them is seen as a loop.
+struct Pending {
+    fs::path dir;
+    std::string prefix;
+    std::vector<fs::path> chain;
+};
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view text) {
+    while (!text.empty()) {
+        std::size_t n = utf8_sequence(text);
+        if (n == 0) return false;
+        text.remove_prefix(n);
+    }
+    return true;
+}
+
+NameText utf8_name(std::string_view bytes) {
+    NameText out;
+    while (!bytes.empty()) {
+        std::size_t n = utf8_sequence(bytes);
+        if (n == 0) {
+            out.ok = false;
+            out.text += escaped("\\x%02X", static_cast<unsigned char>(bytes[0]));
+            n = 1;
+        } else {
+            out.text.append(bytes.substr(0, n));
+        }
+        bytes.remove_prefix(n);
+    }
+    return out;
+}
+
+NameText utf8_name(std::u16string_view utf16) {
+    NameText out;
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        char32_t u = utf16[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
+            append_utf8(out.text, 0x10000 + ((u - 0xD800) << 10) + (utf16[i + 1] - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            out.ok = false;
+            out.text += escaped("\\u%04X", static_cast<unsigned>(u));
+        } else {
+            append_utf8(out.text, u);
+        }
+    }
+    return out;
+}
+
+NameText path_text(const fs::path& p) {
+#ifdef _WIN32
+    const std::wstring& n = p.native();
+    return utf8_name(std::u16string(n.begin(), n.end()));
+#else
+    return utf8_name(std::string_view(p.native()));
+#endif
+}
+
+fs::path path_from_utf8(const std::string& utf8) {
+#ifdef _WIN32
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+#else
+    return fs::path(utf8);
+#endif
+}
+
+std::string printable_path(std::string_view utf8) {
+    std::string out;
+    for (char ch : utf8) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) out += escaped("\\x%02X", c);
+        else out.push_back(ch);
+    }
+    return out;
+}
+
+BuildFolder read_build_folder(const fs::path& root) {
+    BuildFolder out;
+    auto refuse = [&](const std::string& path, std::string reason) {
+        out.refusals.push_back({printable_path(path), std::move(reason)});
+    };
+    std::error_code ec;
+    fs::path root_canonical = fs::canonical(root, ec);
+    if (ec) {
+        refuse(".", "the build folder cannot be read: " + ec.message());
+        return out;
+    }
+    std::vector<Pending> pending = {{root, "", {root_canonical}}};
+    while (!pending.empty()) {
+        Pending at = std::move(pending.back());
+        pending.pop_back();
+        fs::directory_iterator it(at.dir, ec);
+        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+            const fs::path& entry = it->path();
+            NameText name = path_text(entry.filename());
+            std::string rel = at.prefix + name.text;
+            if (!name.ok) {
+                refuse(rel, "a name that is not valid Unicode text");
+                continue;
+            }
+            fs::file_status link = it->symlink_status(ec);
+            if (ec) break;
+            fs::file_status st = link;
+            fs::path canonical = at.chain.back() / entry.filename();
+            if (fs::is_symlink(link)) {
+                canonical = fs::canonical(entry, ec);
+                if (ec) {
+                    ec.clear();
+                    refuse(rel, "a link that leads nowhere");
+                    continue;
+                }
+                if (!inside(canonical, root_canonical)) {
+                    refuse(rel, "a link that leads outside the build folder");
+                    continue;
+                }
+                st = fs::status(entry, ec);
+                if (ec) break;
+            }
+            if (fs::is_regular_file(st)) {
+                out.files.push_back({rel, entry});
+            } else if (fs::is_directory(st)) {
+                if (std::find(at.chain.begin(), at.chain.end(), canonical) != at.chain.end()) {
+                    refuse(rel, "a link to a folder that holds it, which would repeat without end");
+                } else if (rel.size() > df::setup::MAX_RELATIVE_PATH_BYTES) {
+                    refuse(rel, "a folder nested so deep that its paths are longer than the setup accepts");
+                } else {
+                    std::vector<fs::path> chain = at.chain;
+                    chain.push_back(canonical);
+                    pending.push_back({entry, rel + "/", std::move(chain)});
+                }
+            } else {
+                refuse(rel, "a special file (not a regular file, folder or link)");
+            }
+        }
+        if (ec) {
+            refuse(at.prefix.empty() ? "." : at.prefix.substr(0, at.prefix.size() - 1),
+                   "a folder that cannot be read: " + ec.message());
+            ec.clear();
+        }
+    }
+    std::sort(out.files.begin(), out.files.end(), [](const SourceFile& a, const SourceFile& b) { return a.path < b.path; });
+    std::stable_sort(out.refusals.begin(), out.refusals.end(),
+                     [](const Refusal& a, const Refusal& b) { return a.path < b.path; });
+    return out;
+}
+
+}  // namespace df::publish

@@ -1,0 +1,135 @@
+#include "publish/checks.h"
+
+#include "folder/folder_rules.h"
+#include "job/plan.h"
+#include "publish/release_writer.h"
+#include "release/manifest.h"
+#include "release/version.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+namespace df::publish {
+namespace {
+
+// The longest file name the file systems of both trees (and the servers) take.
+constexpr std::size_t MAX_ASSET_NAME_BYTES = 255;
+
+std::string folded_ascii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+bool ends_in_dot_or_space(std::string_view path) {
+    for (std::size_t end; !path.empty(); path.remove_prefix(end + 1)) {
+        end = path.find('/');
+        std::string_view seg = path.substr(0, end);
+        if (!seg.empty() && (seg.back() == '.' || seg.back() == ' ')) return true;
+        if (end == std::string_view::npos) break;
+    }
+    return false;
+}
+
+// Why the setup would not install path, or empty when it would.
+std::string install_problem(const std::string& path) {
+    if (!df::setup::is_safe_relative_path(path)) {
+        if (path.size() > df::setup::MAX_RELATIVE_PATH_BYTES) {
+            return "a path longer than the " + std::to_string(df::setup::MAX_RELATIVE_PATH_BYTES) +
+                   " bytes the setup accepts";
+        }
+        return "holds a character the setup refuses in a path (\\ : * ? \" < > | or a control character)";
+    }
+    if (!df::setup::is_plannable_path(path)) {
+        if (ends_in_dot_or_space(path)) return "a name that ends in a dot or a space, which Windows drops";
+        return "a reserved device name on Windows (such as CON, NUL, COM1 or LPT1)";
+    }
+    if (df::setup::is_preserved_path(path)) return "a preserved path, which the setup never writes";
+    std::string asset = df::setup::default_asset_name(path);
+    if (asset.size() > MAX_ASSET_NAME_BYTES) {
+        return "published as " + asset + ", an asset name longer than the " + std::to_string(MAX_ASSET_NAME_BYTES) +
+               " bytes a file name may have";
+    }
+    return {};
+}
+
+bool is_tag_character(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == '+' || c == '-';
+}
+
+}  // namespace
+
+std::vector<Refusal> check_tag(const std::string& tag, const std::string& version) {
+    std::vector<Refusal> out;
+    const std::string shown = "--tag " + printable_path(tag);
+    if (!df::setup::parse_version(tag)) {
+        out.push_back({shown, "not a version the setup accepts (such as v1.4.0)"});
+    } else if (!std::all_of(tag.begin(), tag.end(), is_tag_character)) {
+        out.push_back({shown, "a tag names folders and URLs, so it may hold only letters, digits and . _ + -"});
+    } else if (!df::setup::manifest_accepted(version, tag)) {
+        out.push_back({"--version " + printable_path(version),
+                       "does not match the tag " + tag + ", so the setup would refuse the manifest"});
+    }
+    return out;
+}
+
+std::vector<Refusal> check_files(const BuildFolder& build, const std::string& version) {
+    std::vector<Refusal> out = build.refusals;
+    std::vector<std::string> installable;
+    std::vector<std::wstring> top_names;
+    std::vector<PublishedFile> estimate;
+    for (const SourceFile& f : build.files) {
+        std::string problem = install_problem(f.path);
+        if (!problem.empty()) {
+            out.push_back({printable_path(f.path), problem});
+            continue;
+        }
+        installable.push_back(f.path);
+        // The executable's name is ASCII: widening byte by byte never makes another name match it.
+        if (f.path.find('/') == std::string::npos) top_names.emplace_back(f.path.begin(), f.path.end());
+        std::error_code ec;
+        std::uint64_t size = std::filesystem::file_size(f.source, ec);
+        estimate.push_back({f.path, ec ? 0 : size, std::string(64, '0'), df::setup::default_asset_name(f.path)});
+    }
+
+    for (const df::setup::PathConflict& c : df::setup::path_conflicts(installable)) {
+        std::string reason = !c.part_file ? "names the same file on Windows as " + c.earlier
+                             : c.later.size() > c.earlier.size()
+                                 ? "the name of the part file through which the setup downloads " + c.earlier
+                                 : "the setup downloads it through a part file named " + c.earlier +
+                                       ", which the release also holds";
+        out.push_back({c.later, reason});
+    }
+
+    // Servers (and GitHub) may treat asset names without regard to letter case; the two
+    // documents beside the assets take part too.
+    std::map<std::string, std::string> assets = {{"manifest.json", "manifest.json"},
+                                                 {"manifest.json.sig", "manifest.json.sig"}};
+    for (const std::string& path : installable) {
+        std::string asset = df::setup::default_asset_name(path);
+        auto [it, fresh] = assets.emplace(folded_ascii(asset), path);
+        if (!fresh) {
+            out.push_back({path, "published as " + asset + ", the asset name of " + it->second +
+                                     " when letter case is ignored"});
+        }
+    }
+    std::stable_sort(out.begin(), out.end(), [](const Refusal& a, const Refusal& b) { return a.path < b.path; });
+
+    if (df::setup::classify_contents(top_names) != df::setup::FolderContents::has_app) {
+        out.push_back({"duskfern-overlay.exe",
+                       "missing at the top of the build folder; without it a second run of the setup installs "
+                       "into a Duskfern subfolder"});
+    }
+    std::size_t manifest_bytes = manifest_text(version, estimate).size();
+    if (manifest_bytes > df::setup::MANIFEST_MAX_BYTES) {
+        out.push_back({"manifest.json", "would be " + std::to_string(manifest_bytes) + " bytes, more than the " +
+                                            std::to_string(df::setup::MANIFEST_MAX_BYTES) +
+                                            " bytes the setup fetches"});
+    }
+    return out;
+}
+
+}  // namespace df::publish

@@ -1,0 +1,43 @@
+#include "release/signature.h"
+
+namespace df::setup {
+namespace {
+
+constexpr std::size_t SIGNED_BYTES = 64;
+
+int lower_hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// size bytes from exactly 2 * size lower-case hex characters, or nothing.
+std::optional<std::string> from_lower_hex(std::string_view text, std::size_t size) {
+    if (text.size() != 2 * size) return std::nullopt;
+    std::string out(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        int hi = lower_hex_value(text[2 * i]), lo = lower_hex_value(text[2 * i + 1]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out[i] = static_cast<char>(hi * 16 + lo);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> parse_signature_text(std::string_view text) {
+    if (text.ends_with("\r\n")) text.remove_suffix(2);
+    else if (text.ends_with("\n")) text.remove_suffix(1);
+    return from_lower_hex(text, SIGNED_BYTES);
+}
+
+std::optional<std::string> parse_public_key_text(std::string_view text) { return from_lower_hex(text, SIGNED_BYTES); }
+
+std::string signature_url(const ReleaseInfo& release) {
+    if (release.source == Source::mirror) return release.manifest_url + ".sig";
+    auto listed = find_asset(release, SIGNATURE_FILE_NAME);
+    if (listed && !listed->url.empty()) return listed->url;
+    return release.files_base + std::string(SIGNATURE_FILE_NAME);
+}
+
+}  // namespace df::setup

@@ -1,0 +1,30 @@
+#pragma once
+// Signed manifests: the signature file beside manifest.json and the text of signatures and
+// public keys. Portable. A signature is ECDSA P-256 over the SHA-256 of the manifest's bytes
+// exactly as served, r||s; the key is the public point X||Y.
+#include "release/sources.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace df::setup {
+
+// The signature file's name on both sources (a GitHub release asset, or beside the mirror's manifest).
+inline constexpr std::string_view SIGNATURE_FILE_NAME = "manifest.json.sig";
+// The largest signature file the install job fetches.
+inline constexpr std::uint64_t SIGNATURE_MAX_BYTES = 1024;
+
+// The 64 bytes r||s written in a signature file: exactly 128 lower-case hex characters,
+// optionally followed by "\n" or "\r\n"; nothing for any other text.
+std::optional<std::string> parse_signature_text(std::string_view text);
+
+// The 64 bytes X||Y of a public key written as 128 lower-case hex characters, or nothing.
+std::optional<std::string> parse_public_key_text(std::string_view text);
+
+// Where a release's signature file is: on the mirror the manifest's URL + ".sig"; on GitHub the
+// listed asset manifest.json.sig when it has a URL, otherwise files_base + manifest.json.sig.
+std::string signature_url(const ReleaseInfo& release);
+
+}  // namespace df::setup
