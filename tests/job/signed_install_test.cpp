@@ -119,7 +119,11 @@ TEST(SignedInstall, Table) {
 
         std::wstring dir = scratch_folder("signed") + L"\\app", log = dir + L".log";
         std::wstring base = from_utf8(server.http_base());
-        ProcessResult r = run_process(L"\"" + build_file(row.setup) + L"\" --silent --dir \"" + dir + L"\" --log \"" +
+        // DF_SETUP_EXE and DF_SETUP_TESTKEY_EXE put other builds under test (the release check
+        // runs this table against release builds with and without the test key).
+        std::string other = env(row.setup == keyed ? "DF_SETUP_TESTKEY_EXE" : "DF_SETUP_EXE");
+        std::wstring exe = other.empty() ? build_file(row.setup) : windows_path(other);
+        ProcessResult r = run_process(L"\"" + exe + L"\" --silent --dir \"" + dir + L"\" --log \"" +
                                           log + L"\" " + row.args,
                                       180000, L"DUSKFERN_UPDATE_MIRROR=" + base + L"\nDUSKFERN_UPDATE_BASE=" + base + L"/gh");
         std::string text = read_file(log);
