@@ -2,6 +2,7 @@
 
 #include "folder/folder_rules.h"
 #include "job/upcase_table.h"
+#include "release/utf8.h"
 #include "release/version.h"
 
 #include <algorithm>
@@ -19,20 +20,6 @@ std::uint32_t upcase_unit(std::uint32_t c) {
     --r;
     if (c > r->last || (c - r->first) % r->stride != 0) return c;
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(c) + r->delta);
-}
-
-// Appends a BMP code point (no surrogate) as UTF-8.
-void append_utf8(std::string& out, std::uint32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
 }
 
 // ".part" as windows_name_key gives it.
@@ -59,28 +46,18 @@ std::string windows_form(std::string_view path) {
 std::string windows_name_key(std::string_view utf8_path) {
     std::string out;
     out.reserve(utf8_path.size());
-    const std::size_t size = utf8_path.size();
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(utf8_path[k]); };
-    auto continues = [&](std::size_t k) { return k < size && (byte(k) & 0xC0) == 0x80; };
-    for (std::size_t i = 0; i < size;) {
+    for (std::string_view rest = utf8_path; !rest.empty();) {
         // Only one- to three-byte characters lie in the BMP; a four-byte character (outside it,
-        // never folded) passes byte by byte, like any byte that starts no valid character.
-        unsigned char b = byte(i);
-        std::uint32_t c = b;
-        std::size_t n = b < 0x80 ? 1 : 0;
-        if (b >= 0xC2 && b <= 0xDF && continues(i + 1)) {
-            c = (b & 0x1Fu) << 6 | (byte(i + 1) & 0x3Fu);
-            n = 2;
-        } else if ((b & 0xF0) == 0xE0 && continues(i + 1) && continues(i + 2)) {
-            c = (b & 0x0Fu) << 12 | (byte(i + 1) & 0x3Fu) << 6 | (byte(i + 2) & 0x3Fu);
-            if (c >= 0x800 && (c < 0xD800 || c > 0xDFFF)) n = 3;  // not overlong, no surrogate
-        }
-        if (n == 0) {
-            out.push_back(utf8_path[i++]);
+        // never folded) and a byte that starts no valid character pass unchanged.
+        std::size_t n = utf8_sequence(rest);
+        if (n == 0 || n == 4) {
+            std::size_t keep = n == 0 ? 1 : n;
+            out.append(rest.substr(0, keep));
+            rest.remove_prefix(keep);
             continue;
         }
-        append_utf8(out, upcase_unit(c));
-        i += n;
+        append_utf8(out, upcase_unit(utf8_code_point(rest, n)));
+        rest.remove_prefix(n);
     }
     return out;
 }

@@ -1,12 +1,15 @@
 #include "publish/build_folder.h"
 
 #include "release/manifest.h"
+#include "release/utf8.h"
 
 #include <algorithm>
 #include <cstdio>
 
 namespace df::publish {
 namespace fs = std::filesystem;
+using df::setup::append_utf8;
+using df::setup::utf8_sequence;
 
 namespace {
 
@@ -14,41 +17,6 @@ std::string escaped(const char* form, unsigned value) {
     char buf[8];
     std::snprintf(buf, sizeof buf, form, value);
     return buf;
-}
-
-// The length of the valid UTF-8 sequence at the start of s, or 0.
-std::size_t utf8_sequence(std::string_view s) {
-    auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    unsigned char c = b(0);
-    if (c < 0x80) return 1;
-    std::size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (n == 0 || s.size() < n) return 0;
-    for (std::size_t i = 1; i < n; ++i) {
-        if ((b(i) & 0xC0) != 0x80) return 0;
-    }
-    if (c == 0xE0 && b(1) < 0xA0) return 0;  // overlong
-    if (c == 0xED && b(1) > 0x9F) return 0;  // surrogate
-    if (c == 0xF0 && b(1) < 0x90) return 0;  // overlong
-    if (c == 0xF4 && b(1) > 0x8F) return 0;  // above U+10FFFF
-    return n;
-}
-
-void append_utf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 // Whether p (canonical) is root (canonical) or lies below it.
