@@ -41,6 +41,11 @@ int run_silent(const Options& o) {
         log_line("bad --source");
         return 2;
     }
+    std::optional<int> connections = o.connections ? connections_value(*o.connections) : DEFAULT_CONNECTIONS;
+    if (!connections) {
+        log_line("bad --connections");
+        return 2;
+    }
     std::wstring folder = o.dir ? *o.dir : default_folder();
     std::wstring problem = check_install_folder(folder);
     if (!problem.empty()) {
@@ -51,6 +56,7 @@ int run_silent(const Options& o) {
     job.dir = folder;
     job.source = o.source == L"github" ? Source::github : Source::mirror;
     job.shortcut = o.shortcut;
+    job.connections = *connections;
     log_line("---- install (silent) into " + to_utf8(folder));
     run_job(job);
     if (job.ok) return 0;
@@ -69,7 +75,10 @@ int run_setup() {
     if (o.lang) use_chinese = lang_value_selects_chinese(*o.lang);
     log_line(header_line(::GetCurrentProcessId(), o.silent, use_chinese));
 
-    int code = o.silent ? run_silent(o) : run_window(o.dir ? *o.dir : default_folder());
+    // The window ignores a bad --connections, as it ignores --source.
+    const int connections = o.connections ? connections_value(*o.connections).value_or(DEFAULT_CONNECTIONS)
+                                          : DEFAULT_CONNECTIONS;
+    int code = o.silent ? run_silent(o) : run_window(o.dir ? *o.dir : default_folder(), connections);
     if (SUCCEEDED(com)) ::CoUninitialize();
     return code;
 }

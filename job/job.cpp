@@ -1,6 +1,7 @@
 #include "job/job.h"
 
 #include "app/log.h"
+#include "job/delivery.h"
 #include "job/finish.h"
 #include "job/plan.h"
 #include "net/ecdsa.h"
@@ -11,8 +12,6 @@
 #include "release/version.h"
 
 #include <windows.h>
-
-#include <algorithm>
 
 namespace df::setup {
 namespace {
@@ -25,16 +24,6 @@ std::string environment_value(const wchar_t* name) {
     DWORD n = ::GetEnvironmentVariableW(name, buffer, 2048);
     if (n == 0 || n >= 2048) return {};
     return to_utf8(std::wstring_view(buffer, n));
-}
-
-std::wstring destination_of(const std::wstring& dir, const std::string& path) {
-    std::wstring relative = from_utf8(path);
-    for (auto& c : relative) {
-        if (c == L'/') c = L'\\';
-    }
-    std::wstring dest = dir;
-    if (!dest.empty() && dest.back() != L'\\') dest += L'\\';
-    return dest + relative;
 }
 
 class Run {
@@ -105,7 +94,7 @@ public:
         Plan plan = build_plan(*manifest);
         if (auto clash = conflicting_path(plan)) return fail("manifest lists conflicting paths: " + *clash);
 
-        if (!deliver(http, plan, candidates)) return;
+        if (auto failure = deliver_plan(job_, http, plan, candidates)) return fail(*failure);
 
         report(L"finishing");
         std::string data_error = create_data_folder(job_.dir);
@@ -147,59 +136,6 @@ private:
                 std::uint64_t bytes_done = 0, std::uint64_t bytes_total = 0) {
         if (!job_.on_progress) return;
         job_.on_progress(Progress{phase, files_done, files_total, bytes_done, bytes_total});
-    }
-
-    // Delivers every plan file, trying the candidates in turn; false after a failure (recorded).
-    bool deliver(Http& http, const Plan& plan, std::vector<ReleaseInfo>& candidates) {
-        const auto total = static_cast<std::int32_t>(plan.files.size());
-        std::int32_t done = 0;
-        std::uint64_t bytes_before = 0;
-        report(L"files", 0, total, 0, plan.bytes_total);
-        for (const ManifestFile& entry : plan.files) {
-            const std::string address = relative_address(entry);
-            const std::wstring dest = destination_of(job_.dir, entry.path);
-            // The walk for this file follows the list as it is now. Demotion only reorders the
-            // shared list, whose records have distinct sources, so each record is found again by
-            // its source (a copy of the records would copy a GitHub release's whole asset list
-            // for every file).
-            std::vector<Source> order;
-            for (const ReleaseInfo& c : candidates) order.push_back(c.source);
-            ByteProgress on_bytes = [&](std::uint64_t got) {
-                report(L"files", done, total, bytes_before + got, plan.bytes_total);
-            };
-            bool delivered = false, mismatch = false;
-            std::string errors;
-            for (Source source : order) {
-                const ReleaseInfo& s = *std::find_if(candidates.begin(), candidates.end(),
-                                                     [&](const ReleaseInfo& c) { return c.source == source; });
-                if (s.source == Source::github && (entry.asset.empty() || !offers_asset(s, address))) continue;
-                NetError r = http.download(asset_url(s, address), dest, entry.size, entry.sha256, &job_.cancel,
-                                           on_bytes, s.patient ? 4 : 2);
-                if (r.ok) {
-                    delivered = true;
-                    (s.source == Source::mirror ? job_.from_mirror : job_.from_github) += 1;
-                    break;
-                }
-                if (r.cancelled) {
-                    fail("cancelled");
-                    return false;
-                }
-                log_line(std::string(source_name(s.source)) + " " + entry.path + ": " + r.message);
-                if (!errors.empty()) errors += "; ";
-                errors += r.message;
-                if (r.hash_mismatch) mismatch = true;
-                else if (!r.not_found) demote(candidates, source);  // s is not used after this
-            }
-            if (!delivered) {
-                fail((mismatch ? "a downloaded file did not match the release: " : "could not download ") + entry.path +
-                     " (" + errors + ")");
-                return false;
-            }
-            bytes_before += entry.size;
-            ++done;
-            report(L"files", done, total, bytes_before, plan.bytes_total);
-        }
-        return true;
     }
 
     Job& job_;

@@ -117,6 +117,7 @@ void start_install() {
     job.dir = folder;
     job.source = Source::mirror;
     job.shortcut = ::SendMessageW(ui.shortcut, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    job.connections = ui.connections;
     job.on_progress = make_progress_observer(ui.main);
     reset_latest_progress();
 
@@ -209,7 +210,8 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
 
 }  // namespace
 
-int run_window(const std::wstring& initial_folder) {
+int run_window(const std::wstring& initial_folder, int connections) {
+    ui.connections = connections;
     INITCOMMONCONTROLSEX icc{};
     icc.dwSize = sizeof icc;
     icc.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS;
