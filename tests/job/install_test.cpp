@@ -117,6 +117,18 @@ protected:
         std::erase_if(files, [](const auto& f) { return f.first.ends_with(".part"); });
         return files;
     }
+    // The paths of the folder's files (part files aside) that differ from before, are new or gone.
+    std::vector<std::string> changed_since(const std::map<std::string, std::string>& before) {
+        std::map<std::string, std::string> now = installed_files();
+        std::vector<std::string> changed;
+        for (const auto& [path, bytes] : before) {
+            if (!now.contains(path) || now[path] != bytes) changed.push_back(path);
+        }
+        for (const auto& f : now) {
+            if (!before.contains(f.first)) changed.push_back(f.first);
+        }
+        return changed;
+    }
 
     TestServer server;
     ReleaseSpec release;
@@ -419,7 +431,7 @@ TEST_F(Install, UpgradeFailingBeforeTheCommitLeavesTheInstalledVersion) {
         } else {
             EXPECT_EQ(line, failed);
         }
-        EXPECT_EQ(installed_files(), v1) << "every file of v1 as it was";
+        EXPECT_EQ(changed_since(v1), std::vector<std::string>{}) << "every file of v1 as it was";
         EXPECT_EQ(requests_to(o, "/v2.0.0/files/"), row.file_requests) << "each file once, from the mirror";
         EXPECT_EQ(requests_to(o, "/gh/download/"), row.missing ? 1 : 0) << "a local fault is not retried from GitHub";
 
