@@ -1,9 +1,10 @@
-// The files phase: workers that take plan files in order and deliver each through the
-// candidate list, one shared record of the phase under one mutex, and the stop that ends every
-// transfer in flight.
+// The files phase: workers that take plan files in order and run the per-file step on each,
+// one shared record of the phase under one mutex, and the stop that ends every transfer in
+// flight.
 #include "job/delivery.h"
 
 #include "app/log.h"
+#include "job/fetch_file.h"
 
 #include <windows.h>
 
@@ -27,16 +28,13 @@ std::wstring destination_of(const std::wstring& dir, const std::string& path) {
     return dest + relative;
 }
 
-// How one file's delivery ended.
-enum class FileEnd { delivered, stopped, failed };
-
 // How often the job thread passes the caller's cancel flag on to the transfers in flight.
 constexpr std::chrono::milliseconds CANCEL_LOOK = std::chrono::milliseconds(50);
 
 class Delivery {
 public:
-    Delivery(Job& job, Http& http, const Plan& plan, std::vector<ReleaseInfo>& candidates)
-        : job_(job), http_(http), plan_(plan), candidates_(candidates) {}
+    Delivery(Job& job, Http& http, const Plan& plan, Candidates& candidates)
+        : job_(job), http_(http), plan_(plan), candidates_(candidates), verified_(plan.files.size(), false) {}
 
     std::optional<std::string> run() {
         report_locked();  // nothing runs yet
@@ -51,6 +49,15 @@ public:
         }
         if (job_.cancel.load()) return "cancelled";
         return failure_;
+    }
+
+    // The destinations whose part files wait for the commit, in plan order.
+    std::vector<std::wstring> verified() const {
+        std::vector<std::wstring> dests;
+        for (std::size_t i = 0; i < plan_.files.size(); ++i) {
+            if (verified_[i]) dests.push_back(destination_of(job_.dir, plan_.files[i].path));
+        }
+        return dests;
     }
 
 private:
@@ -94,78 +101,36 @@ private:
                 index = next_++;
                 in_flight_[slot] = 0;
             }
-            std::string message;
-            FileEnd end = deliver_file(plan_.files[index], slot, message);
+            const ManifestFile& entry = plan_.files[index];
+            FileOutcome outcome = fetch_file(http_, entry, destination_of(job_.dir, entry.path), candidates_,
+                                             stop_flag_, bytes_of(slot, entry));
             std::lock_guard lock(mutex_);
             in_flight_[slot] = 0;
-            if (end == FileEnd::delivered) {
-                finished_bytes_ += plan_.files[index].size;
+            if (delivered(outcome)) {
+                (outcome.source == Source::mirror ? job_.from_mirror : job_.from_github) += 1;
+                verified_[index] = outcome.end == FileEnd::verified;
+                finished_bytes_ += entry.size;
                 ++files_done_;
                 report_locked();
-            } else if (end == FileEnd::failed && !failure_) {
-                failure_ = std::move(message);
+                continue;
+            }
+            // A transfer stopped by the stop flag ends as cancelled: not a failure of its own.
+            if (outcome.end != FileEnd::cancelled && !failure_) {
+                failure_ = std::move(outcome.message);
                 stop_.store(true);  // no new file starts, the transfers in flight end
             }
-            if (end != FileEnd::delivered) break;
+            break;
         }
     }
 
-    // One plan file through the candidates as they stand when it starts; message receives the
-    // failure step's message when it fails for good.
-    FileEnd deliver_file(const ManifestFile& entry, std::size_t slot, std::string& message) {
-        const std::string address = relative_address(entry);
-        const std::wstring dest = destination_of(job_.dir, entry.path);
-        // The walk for this file follows the list as it is now. Demotion only reorders the
-        // shared list, whose records have distinct sources, so each record is found again by
-        // its source (a copy of the records would copy a GitHub release's whole asset list
-        // for every file).
-        std::vector<Source> order;
-        {
+    // The byte callback of one worker's file: its count goes into the phase's progress.
+    ByteProgress bytes_of(std::size_t slot, const ManifestFile& entry) {
+        if (!job_.on_progress) return {};
+        return [this, slot, &entry](std::uint64_t got) {
             std::lock_guard lock(mutex_);
-            for (const ReleaseInfo& c : candidates_) order.push_back(c.source);
-        }
-        ByteProgress on_bytes;
-        if (job_.on_progress) {
-            on_bytes = [this, slot, &entry](std::uint64_t got) {
-                std::lock_guard lock(mutex_);
-                in_flight_[slot] = entry.size > 0 ? std::min(got, entry.size) : got;
-                report_locked();
-            };
-        }
-        bool mismatch = false;
-        std::string errors;
-        for (Source source : order) {
-            std::string url;
-            int attempts = 2;
-            {
-                // The records move when another file demotes a source: read under the lock.
-                std::lock_guard lock(mutex_);
-                const ReleaseInfo& s = *std::find_if(candidates_.begin(), candidates_.end(),
-                                                     [&](const ReleaseInfo& c) { return c.source == source; });
-                if (s.source == Source::github && (entry.asset.empty() || !offers_asset(s, address))) continue;
-                url = asset_url(s, address);
-                attempts = s.patient ? 4 : 2;
-            }
-            NetError r = http_.download(url, dest, entry.size, entry.sha256, stop_flag_, on_bytes, attempts);
-            if (r.ok) {
-                std::lock_guard lock(mutex_);
-                (source == Source::mirror ? job_.from_mirror : job_.from_github) += 1;
-                return FileEnd::delivered;
-            }
-            if (r.cancelled) return FileEnd::stopped;
-            log_line(std::string(source_name(source)) + " " + entry.path + ": " + r.message);
-            if (!errors.empty()) errors += "; ";
-            errors += r.message;
-            if (r.hash_mismatch) {
-                mismatch = true;
-            } else if (!r.not_found) {
-                std::lock_guard lock(mutex_);
-                demote(candidates_, source);
-            }
-        }
-        message = (mismatch ? "a downloaded file did not match the release: " : "could not download ") + entry.path +
-                  " (" + errors + ")";
-        return FileEnd::failed;
+            in_flight_[slot] = entry.size > 0 ? std::min(got, entry.size) : got;
+            report_locked();
+        };
     }
 
     // Reports the phase's progress; mutex_ held. The byte count is the finished files plus what
@@ -189,25 +154,31 @@ private:
     // The flag the transfers poll: the caller's cancel flag with one worker, else stop_.
     const std::atomic<bool>* stop_flag_ = &stop_;
 
-    // mutex_ guards the phase's shared record: the candidate list (demotion), the next file,
-    // the counts and byte totals, the first failure, the source counters of job_ and the
-    // progress reports (made under it, so their byte counts arrive in order).
+    Candidates& candidates_;  // guarded by its own mutex
+
+    // mutex_ guards the phase's shared record: the next file, the counts and byte totals, the
+    // verified files, the first failure, the source counters of job_ and the progress reports
+    // (made under it, so their byte counts arrive in order).
     std::mutex mutex_;
     std::condition_variable done_;  // a worker ended
-    std::vector<ReleaseInfo>& candidates_;
     std::size_t next_ = 0;
     std::int32_t files_done_ = 0;
     std::uint64_t finished_bytes_ = 0;
     std::vector<std::uint64_t> in_flight_;  // bytes of the file each worker holds
     std::uint64_t shown_bytes_ = 0;
+    std::vector<bool> verified_;  // by plan index: the part file holds the verified bytes
     std::optional<std::string> failure_;
     int running_ = 0;  // workers not yet ended
 };
 
 }  // namespace
 
-std::optional<std::string> deliver_plan(Job& job, Http& http, const Plan& plan, std::vector<ReleaseInfo>& candidates) {
-    return Delivery(job, http, plan, candidates).run();
+std::optional<std::string> deliver_plan(Job& job, Http& http, const Plan& plan, Candidates& candidates,
+                                        std::vector<std::wstring>& verified) {
+    Delivery delivery(job, http, plan, candidates);
+    std::optional<std::string> failure = delivery.run();
+    verified = delivery.verified();
+    return failure;
 }
 
 }  // namespace df::setup

@@ -1,6 +1,8 @@
 #pragma once
 // The "files" phase of a run: the plan's files fetched side by side, up to Job::connections at
-// once, each through the candidate list with per-file fallback and demotion.
+// once, each verified into its part file by the per-file step (job/fetch_file) through the shared
+// candidate list.
+#include "job/candidates.h"
 #include "job/job.h"
 #include "job/plan.h"
 #include "net/http.h"
@@ -11,11 +13,13 @@
 
 namespace df::setup {
 
-// Delivers every file of plan into job.dir through http, taking files in plan order; reports
+// Fetches every file of plan for job.dir through http, starting files in plan order; reports
 // "files" progress (one byte count that never goes back, one file count) and counts the sources
-// in job.from_mirror and job.from_github. candidates is reordered by demotion. Nothing on
-// success; else the message for the run's failure step: the first file that failed for good
-// (its transfers in flight stopped, their part files kept), or "cancelled".
-std::optional<std::string> deliver_plan(Job& job, Http& http, const Plan& plan, std::vector<ReleaseInfo>& candidates);
+// in job.from_mirror and job.from_github; verified receives, in plan order, the destinations
+// whose verified part files wait for the commit. Nothing when every file is verified or already
+// present; else the message for the run's failure step: that of the first file that failed for
+// good (the transfers in flight then stop and keep their part files), or "cancelled".
+std::optional<std::string> deliver_plan(Job& job, Http& http, const Plan& plan, Candidates& candidates,
+                                        std::vector<std::wstring>& verified);
 
 }  // namespace df::setup

@@ -1,6 +1,7 @@
 #include "job/job.h"
 
 #include "app/log.h"
+#include "job/commit.h"
 #include "job/delivery.h"
 #include "job/finish.h"
 #include "job/plan.h"
@@ -94,7 +95,13 @@ public:
         Plan plan = build_plan(*manifest);
         if (auto clash = conflicting_path(plan)) return fail("manifest lists conflicting paths: " + *clash);
 
-        if (auto failure = deliver_plan(job_, http, plan, candidates)) return fail(*failure);
+        // Every file is fetched and verified into its part file, then all are committed: until
+        // the commit no destination is touched.
+        Candidates shared(std::move(candidates));
+        std::vector<std::wstring> verified;  // destinations whose part file waits for the commit, plan order
+        if (auto failure = deliver_plan(job_, http, plan, shared, verified)) return fail(*failure);
+        if (cancelled()) return fail("cancelled");
+        if (std::string problem = commit_files(verified); !problem.empty()) return fail(problem);
 
         report(L"finishing");
         std::string data_error = create_data_folder(job_.dir);
