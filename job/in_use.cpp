@@ -68,6 +68,8 @@ private:
 
 }  // namespace
 
+// Wine's Restart Manager starts sessions but lists no process for any file, so under Wine the
+// in-use message is the path alone.
 std::vector<std::string> programs_using(const std::wstring& path) {
     RestartManager rm;
     if (!rm.usable()) return {};
@@ -98,8 +100,10 @@ std::string replace_problem(const std::wstring& path) {
     // A replace deletes the old file. Windows refuses this open with ERROR_SHARING_VIOLATION when
     // another process holds the file without delete sharing (the DELETE access) or runs it as a
     // program or DLL image (the write access: a mapped image cannot be opened for writing).
-    // Nothing is written. Wine answers both cases the same way, while a move onto them fails
-    // with ERROR_ACCESS_DENIED on both systems, so the open tells them apart from other refusals.
+    // Nothing is written. Wine answers both cases the same way. A move onto such a file fails
+    // with ERROR_ACCESS_DENIED on both systems, the same code as for a read-only file or a
+    // folder, which is why the move itself cannot tell the user to close a program. (A read-only
+    // file is refused here with ERROR_ACCESS_DENIED on Windows; Wine running as root opens it.)
     UniqueFile file(::CreateFileW(path.c_str(), DELETE | FILE_WRITE_DATA,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
