@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A silent install whose release file the mirror drips (one byte every two seconds) while GitHub
 # serves it normally: the wall time until the setup has it from GitHub, and the log's lines for
-# the file. DF_DRIP_FAST=N sends the first N bytes at full speed before the drip.
+# the file. DF_DRIP_FAST=N sends the first N bytes of every answer at full speed before the drip,
+# DF_DRIP_RATE=B drips B bytes a second instead, DF_SETUP_EXE runs another setup.
 #   bench/drip_install.sh [BUILD_DIR]   (default build/win with duskfern-setup and duskfern-overlay
 #                                        built; build/native with duskfern-publish)
 set -euo pipefail
@@ -9,11 +10,12 @@ cd "$(dirname "$0")/.."
 src=$PWD
 build=$(cd "${1:-build/win}" && pwd)
 publish=$src/build/native/publish/duskfern-publish
-setup_exe=$build/app/duskfern-setup.exe
+setup_exe=${DF_SETUP_EXE:-$build/app/duskfern-setup.exe}
 for f in "$setup_exe" "$build/tools/duskfern-overlay.exe" "$publish"; do
   [ -f "$f" ] || { echo "build $f first" >&2; exit 2; }
 done
 fast=${DF_DRIP_FAST:-0}
+rate=${DF_DRIP_RATE:-0.5}
 source tools/wine-env.sh "$build"
 df_wine_prefix_ready
 
@@ -37,7 +39,7 @@ server_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 base="http://127.0.0.1:$(cat "$work/port")"
 # The stand-in GitHub release document, and the drip on the mirror's copy of core.dll.
-python3 - "$work/root" "$base" "$fast" "$work/ctl" <<'EOF'
+python3 - "$work/root" "$base" "$fast" "$work/ctl" "$rate" <<'EOF'
 import json, os, sys
 root, base, fast = sys.argv[1], sys.argv[2], int(sys.argv[3])
 folder = os.path.join(root, "gh", "download", "v1.4.0")
@@ -49,7 +51,7 @@ with open(os.path.join(root, "gh", "releases", "latest"), "w") as f:
                "html_url": base + "/gh/releases/tag/v1.4.0", "assets": assets}, f)
 manifest = json.load(open(os.path.join(root, "v1.4.0", "manifest.json")))
 asset = next(e["asset"] for e in manifest["files"] if e["path"] == "core.dll")
-drip = {"rate": 0.5}
+drip = {"rate": float(sys.argv[5])}
 if fast:
     drip["rate_after"] = fast
 with open(os.path.join(sys.argv[4], "faults.json"), "w") as f:
@@ -63,4 +65,4 @@ code=0
 wine "$setup_exe" --silent --dir "$(w "$work/app")" --log "$(w "$work/setup.log")" >/dev/null 2>&1 || code=$?
 ms=$(( ($(date +%s%N) - start) / 1000000 ))
 grep -a -E "core\.dll|installed" "$work/setup.log" | tr -d '\r' || true
-echo "exit code $code, wall time $((ms / 1000)).$(printf %03d $((ms % 1000))) s (first $fast bytes at full speed, then a byte every 2 s)"
+echo "exit code $code, wall time $((ms / 1000)).$(printf %03d $((ms % 1000))) s (first $fast bytes of each answer at full speed, then $rate bytes a second)"

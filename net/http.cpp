@@ -144,22 +144,24 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
 
     std::vector<char> buffer(READ_BUFFER_SIZE, 0);
     std::uint64_t received = 0;
-    // The pace rule over a sliding span of the receive time-out, from the start of the body.
-    // Worded as the platform's own time-out, so callers treat both alike.
+    // The pace rule over a sliding span of the receive time-out, from the start of the body; its
+    // failure is worded as the platform's own time-out, so callers treat both alike.
     const DWORD receive_span = static_cast<DWORD>(receive_timeout_ms(timeout_ms));
     BodyPace pace(::GetTickCount64(), receive_span, MIN_BYTES_PER_RECEIVE_TIMEOUT);
     auto pace_failure = [&] { return failure("read: " + net_error_code_text(ERROR_WINHTTP_TIMEOUT) + in_url, status); };
-    DWORD wait_ms = receive_span;  // the receive time-out the request has now
+    constexpr DWORD CLOCK_STEP_MS = 16;  // the step of GetTickCount64 on Windows, at most
+    DWORD wait_ms = receive_span;        // the receive time-out the request has now
     for (;;) {
         if (is_set(cancel)) return cancelled_result(status);
-        // A wait lasts no longer than the pace allows, so a body that falls short is cut then,
-        // not at its next byte. Within a grain of the full span the full time-out stays (no call
-        // per chunk for a healthy body); one tick of the Windows clock more, so that the wait
-        // never ends before the pace has failed.
+        // A wait lasts no longer than the pace allows (and a clock step more, so it never ends
+        // before the pace has failed), so a body that falls short is cut then, not at its next
+        // byte. Within a grain of the full span the full time-out stays: no call per chunk for a
+        // healthy body. A platform that keeps the first time-out for the whole body still cuts
+        // it at the check below, when the next bytes come.
         const std::uint64_t left = pace.time_left(::GetTickCount64());
         if (left == 0) return pace_failure();
         const DWORD wanted =
-            left + pace.grain_ms() >= receive_span ? receive_span : static_cast<DWORD>(left) + 16;
+            left + pace.grain_ms() >= receive_span ? receive_span : static_cast<DWORD>(left) + CLOCK_STEP_MS;
         if (wanted != wait_ms) {
             wait_ms = wanted;
             ::WinHttpSetTimeouts(req.get(), timeout_ms, timeout_ms, timeout_ms, static_cast<int>(wait_ms));

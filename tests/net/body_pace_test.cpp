@@ -33,12 +33,12 @@ TEST(BodyPace, SlidingSpanTable) {
         {"1,023 bytes at once, a span over", {{1, 0, 1, 1023}}, 30000, false, 0},
         {"1,024 bytes at once, until a span after them", {{1, 0, 1, 1024}}, 30000, true, 1},
         {"1,024 bytes at once, a span after them", {{1, 0, 1, 1024}}, 30001, false, 0},
-        // 101 KiB minus 24 bytes fast, then a byte a second: the 1,024th byte after the last whole
-        // KiB comes late (24 s), which never moves the span on.
+        // 100 KiB fast, 1,000 bytes more at 1 s, then a byte a second: 1,024 bytes since the fast
+        // part come together only at 25 s, which must not hold the span open until 55 s.
         {"fast start then drip, just before a span after the slow-down",
-         {{0, 10, 100, 1034}, {1000, 1000, 40, 1}}, 30999, true, 1},
+         {{0, 10, 100, 1024}, {1000, 0, 1, 1000}, {2000, 1000, 40, 1}}, 30999, true, 1},
         {"fast start then drip, cut a span after the slow-down",
-         {{0, 10, 100, 1034}, {1000, 1000, 40, 1}}, 31000, false, 0},
+         {{0, 10, 100, 1024}, {1000, 0, 1, 1000}, {2000, 1000, 40, 1}}, 31000, false, 0},
         {"steady 2 KiB/s for two minutes", {{0, 100, 1200, 205}}, 119900, true, 30000},
         {"just enough: 8 bytes every 234 ms for two minutes", {{0, 234, 513, 8}}, 119808, true, std::nullopt},
         {"just too slow: 8 bytes every 270 ms", {{0, 270, 149, 8}}, 40000, false, 0},
