@@ -1,6 +1,7 @@
 #include "net/http.h"
 
 #include "app/log.h"
+#include "net/body_pace.h"
 #include "net/error_text.h"
 
 #include <vector>
@@ -143,20 +144,41 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
 
     std::vector<char> buffer(READ_BUFFER_SIZE, 0);
     std::uint64_t received = 0;
-    // The pace check: the time and byte count when the body last brought
-    // MIN_BYTES_PER_RECEIVE_TIMEOUT bytes (or began).
-    const ULONGLONG receive_span = static_cast<ULONGLONG>(receive_timeout_ms(timeout_ms));
-    ULONGLONG checkpoint_at = ::GetTickCount64();
-    std::uint64_t checkpoint_bytes = 0;
+    // The pace rule over a sliding span of the receive time-out, from the start of the body; its
+    // failure is worded as the platform's own time-out, so callers treat both alike.
+    const DWORD receive_span = static_cast<DWORD>(receive_timeout_ms(timeout_ms));
+    BodyPace pace(::GetTickCount64(), receive_span, MIN_BYTES_PER_RECEIVE_TIMEOUT);
+    auto pace_failure = [&] { return failure("read: " + net_error_code_text(ERROR_WINHTTP_TIMEOUT) + in_url, status); };
+    constexpr DWORD CLOCK_STEP_MS = 16;  // the step of GetTickCount64 on Windows, at most
+    DWORD wait_ms = receive_span;        // the receive time-out the request has now
     for (;;) {
         if (is_set(cancel)) return cancelled_result(status);
+        // A wait lasts no longer than the pace allows (and a clock step more, so it never ends
+        // before the pace has failed), so a body that falls short is cut then, not at its next
+        // byte. Within a grain of the full span the full time-out stays: no call per chunk for a
+        // healthy body. A platform that keeps the first time-out for the whole body still cuts
+        // it at the check below, when the next bytes come.
+        const std::uint64_t left = pace.time_left(::GetTickCount64());
+        if (left == 0) return pace_failure();
+        const DWORD wanted =
+            left + pace.grain_ms() >= receive_span ? receive_span : static_cast<DWORD>(left) + CLOCK_STEP_MS;
+        if (wanted != wait_ms) {
+            wait_ms = wanted;
+            ::WinHttpSetTimeouts(req.get(), timeout_ms, timeout_ms, timeout_ms, static_cast<int>(wait_ms));
+        }
         // Ask what has arrived first and read no more than that: some WinHTTP implementations
         // fill the whole buffer before returning, so a slow or stalled answer would hold back
         // bytes already received (lost on a time-out, unseen by progress and cancel).
         DWORD available = 0;
         if (!::WinHttpQueryDataAvailable(req.get(), &available)) {
-            return failure(last_error_text("read") + in_url, status);
+            std::string text = last_error_text("read");
+            // A wait that ended after the pace failed (Wine words its time-out as a socket's).
+            if (!pace.holds(::GetTickCount64())) return pace_failure();
+            return failure(text + in_url, status);
         }
+        // What arrives after the span came up short does not undo the failure.
+        const ULONGLONG arrived_at = ::GetTickCount64();
+        if (!pace.holds(arrived_at)) return pace_failure();
         DWORD want = (available == 0 || available > READ_BUFFER_SIZE) ? READ_BUFFER_SIZE : available;
         DWORD got = 0;
         if (!::WinHttpReadData(req.get(), buffer.data(), want, &got)) {
@@ -173,13 +195,7 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
         if (!sink(buffer.data(), got, static_cast<int>(status))) {
             return failure("write failed or response too large" + in_url, status);
         }
-        if (received - checkpoint_bytes >= MIN_BYTES_PER_RECEIVE_TIMEOUT) {
-            checkpoint_at = ::GetTickCount64();
-            checkpoint_bytes = received;
-        } else if (::GetTickCount64() - checkpoint_at >= receive_span) {
-            // Worded as the platform's own time-out, so callers treat both alike.
-            return failure("read: " + net_error_code_text(ERROR_WINHTTP_TIMEOUT) + in_url, status);
-        }
+        pace.arrived(arrived_at, got);
     }
 }
 

@@ -32,6 +32,7 @@ to an object with any of these keys:
                       a number instead of true is sent as the (false) Content-Length
   "html": true        200 with a small text/html page instead of the file
   "rate": B           at most B body bytes per second
+  "rate_after": K      with "rate": the first K body bytes of the answer at full speed
   "times": N          apply the fault to the first N matching requests only
 The counts behind "times" are kept per path and start again whenever faults.json is replaced.
 
@@ -229,6 +230,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
             f.seek(start)
             left = count
+            fast = int(fault.get("rate_after", 0))
             while left > 0:
                 data = f.read(min(CHUNK, left))
                 if not data:
@@ -236,6 +238,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if wrong:
                     data = bytes((b ^ 0x5A) for b in data)
                 left -= len(data)
+                if fast > 0:
+                    head, data = data[:fast], data[fast:]
+                    fast -= len(head)
+                    self._send(head, None)
                 self._send(data, rate)
         try:
             self.wfile.flush()
