@@ -82,6 +82,12 @@ struct InternetTraits {
     static type invalid() noexcept { return nullptr; }
     static void close(type h) noexcept { ::WinHttpCloseHandle(h); }
 };
+// DLLs loaded at run time with LoadLibraryExW.
+struct ModuleTraits {
+    using type = HMODULE;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::FreeLibrary(h); }
+};
 // Buffers that the system allocates with LocalAlloc (FormatMessageW, CommandLineToArgvW).
 template <class T>
 struct LocalMemTraits {
@@ -131,6 +137,7 @@ using UniqueAlg = UniqueHandle<BcryptAlgTraits>;
 using UniqueHash = UniqueHandle<BcryptHashTraits>;
 using UniqueKey = UniqueHandle<BcryptKeyTraits>;
 using UniqueInternet = UniqueHandle<InternetTraits>;
+using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueCoText = UniqueHandle<CoTaskMemTraits<wchar_t*>>;
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueIcon = UniqueHandle<IconTraits>;

@@ -1,6 +1,8 @@
 #include "job/job.h"
 
 #include "app/log.h"
+#include "job/commit.h"
+#include "job/fetch_file.h"
 #include "job/finish.h"
 #include "job/plan.h"
 #include "net/ecdsa.h"
@@ -11,8 +13,6 @@
 #include "release/version.h"
 
 #include <windows.h>
-
-#include <algorithm>
 
 namespace df::setup {
 namespace {
@@ -105,7 +105,7 @@ public:
         Plan plan = build_plan(*manifest);
         if (auto clash = conflicting_path(plan)) return fail("manifest lists conflicting paths: " + *clash);
 
-        if (!deliver(http, plan, candidates)) return;
+        if (!deliver(http, plan, std::move(candidates))) return;
 
         report(L"finishing");
         std::string data_error = create_data_folder(job_.dir);
@@ -149,55 +149,39 @@ private:
         job_.on_progress(Progress{phase, files_done, files_total, bytes_done, bytes_total});
     }
 
-    // Delivers every plan file, trying the candidates in turn; false after a failure (recorded).
-    bool deliver(Http& http, const Plan& plan, std::vector<ReleaseInfo>& candidates) {
+    // Fetches and verifies every plan file, then commits them all; false after a failure
+    // (recorded). Until the commit no destination is touched.
+    bool deliver(Http& http, const Plan& plan, std::vector<ReleaseInfo> records) {
+        Candidates candidates(std::move(records));
         const auto total = static_cast<std::int32_t>(plan.files.size());
         std::int32_t done = 0;
         std::uint64_t bytes_before = 0;
+        std::vector<std::wstring> verified;  // destinations whose part file waits for the commit
         report(L"files", 0, total, 0, plan.bytes_total);
         for (const ManifestFile& entry : plan.files) {
-            const std::string address = relative_address(entry);
             const std::wstring dest = destination_of(job_.dir, entry.path);
-            // The walk for this file follows the list as it is now. Demotion only reorders the
-            // shared list, whose records have distinct sources, so each record is found again by
-            // its source (a copy of the records would copy a GitHub release's whole asset list
-            // for every file).
-            std::vector<Source> order;
-            for (const ReleaseInfo& c : candidates) order.push_back(c.source);
             ByteProgress on_bytes = [&](std::uint64_t got) {
                 report(L"files", done, total, bytes_before + got, plan.bytes_total);
             };
-            bool delivered = false, mismatch = false;
-            std::string errors;
-            for (Source source : order) {
-                const ReleaseInfo& s = *std::find_if(candidates.begin(), candidates.end(),
-                                                     [&](const ReleaseInfo& c) { return c.source == source; });
-                if (s.source == Source::github && (entry.asset.empty() || !offers_asset(s, address))) continue;
-                NetError r = http.download(asset_url(s, address), dest, entry.size, entry.sha256, &job_.cancel,
-                                           on_bytes, s.patient ? 4 : 2);
-                if (r.ok) {
-                    delivered = true;
-                    (s.source == Source::mirror ? job_.from_mirror : job_.from_github) += 1;
-                    break;
-                }
-                if (r.cancelled) {
-                    fail("cancelled");
-                    return false;
-                }
-                log_line(std::string(source_name(s.source)) + " " + entry.path + ": " + r.message);
-                if (!errors.empty()) errors += "; ";
-                errors += r.message;
-                if (r.hash_mismatch) mismatch = true;
-                else if (!r.not_found) demote(candidates, source);  // s is not used after this
-            }
-            if (!delivered) {
-                fail((mismatch ? "a downloaded file did not match the release: " : "could not download ") + entry.path +
-                     " (" + errors + ")");
+            FileOutcome outcome = fetch_file(http, entry, dest, candidates, &job_.cancel, on_bytes);
+            if (!delivered(outcome)) {
+                fail(outcome.message);
                 return false;
             }
+            (outcome.source == Source::mirror ? job_.from_mirror : job_.from_github) += 1;
+            if (outcome.end == FileEnd::verified) verified.push_back(dest);
             bytes_before += entry.size;
             ++done;
             report(L"files", done, total, bytes_before, plan.bytes_total);
+        }
+        if (cancelled()) {
+            fail("cancelled");
+            return false;
+        }
+        std::string problem = commit_files(verified);
+        if (!problem.empty()) {
+            fail(problem);
+            return false;
         }
         return true;
     }

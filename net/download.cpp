@@ -17,6 +17,13 @@ NetError download_failure(std::string message) {
     return r;
 }
 
+// A fault of this computer, not of the source: cannot write, cannot rename.
+NetError local_failure(std::string message) {
+    NetError r = download_failure(std::move(message));
+    r.local_fault = true;
+    return r;
+}
+
 NetError mismatch(const std::string& url, std::uint64_t got) {
     NetError r = download_failure("hash mismatch for " + url + " (got " + std::to_string(got) + " bytes)");
     r.hash_mismatch = true;
@@ -76,9 +83,26 @@ DWORD write_all(HANDLE f, const char* data, std::uint64_t n) {
 
 }  // namespace
 
+std::wstring part_file_path(const std::wstring& dest) { return dest + L".part"; }
+
 NetError Http::download(const std::string& url, const std::wstring& dest, std::uint64_t expected_size,
                         const std::string& expected_sha256, const std::atomic<bool>* cancel,
                         const ByteProgress& progress, int attempts) {
+    bool present = false;
+    NetError r = fetch_verified(url, dest, expected_size, expected_sha256, cancel, progress, attempts, present);
+    if (!r.ok || present) return r;
+    const std::wstring part = part_file_path(dest);
+    if (!::MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DWORD code = ::GetLastError();
+        return local_failure("cannot rename " + to_utf8(part) + ": " + system_error_text(code));
+    }
+    return r;
+}
+
+NetError Http::fetch_verified(const std::string& url, const std::wstring& dest, std::uint64_t expected_size,
+                              const std::string& expected_sha256, const std::atomic<bool>* cancel,
+                              const ByteProgress& progress, int attempts, bool& already_present) {
+    already_present = false;
     if (std::wstring parent = parent_folder(dest); !parent.empty()) {
         create_folders(parent);  // a failure shows at the open
     }
@@ -87,13 +111,14 @@ NetError Http::download(const std::string& url, const std::wstring& dest, std::u
     if (!expected_sha256.empty() && is_plain_file(dest)) {
         auto digest = sha256_file(dest);
         if (digest && digest_equals(*digest, expected_sha256)) {
+            already_present = true;
             NetError ok;
             ok.ok = true;
             return ok;
         }
     }
 
-    const std::wstring part = dest + L".part";
+    const std::wstring part = part_file_path(dest);
     if (attempts < 1) return download_failure("download failed: " + url);
 
     NetError last;
@@ -119,7 +144,7 @@ NetError Http::download(const std::string& url, const std::wstring& dest, std::u
 
         if (!complete) {
             UniqueFile file = open_part(part, have > 0);
-            if (!file) return download_failure("cannot write " + to_utf8(part));
+            if (!file) return local_failure("cannot write " + to_utf8(part));
 
             bool started = false;
             std::uint64_t written = have;
@@ -157,7 +182,7 @@ NetError Http::download(const std::string& url, const std::wstring& dest, std::u
             last = r;
 
             if (write_error != 0) {
-                return download_failure("cannot write " + to_utf8(part) + ": " + system_error_text(write_error));
+                return local_failure("cannot write " + to_utf8(part) + ": " + system_error_text(write_error));
             }
             if (oversize) {
                 ::DeleteFileW(part.c_str());
@@ -189,10 +214,6 @@ NetError Http::download(const std::string& url, const std::wstring& dest, std::u
         bool size_ok = expected_size == 0 || n == expected_size;
         bool digest_ok = expected_sha256.empty() || (digest && digest_equals(*digest, expected_sha256));
         if (size_ok && digest_ok) {
-            if (!::MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-                DWORD code = ::GetLastError();
-                return download_failure("cannot rename " + to_utf8(part) + ": " + system_error_text(code));
-            }
             NetError ok;
             ok.ok = true;
             return ok;

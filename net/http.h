@@ -38,6 +38,12 @@ public:
                       const std::string& expected_sha256, const std::atomic<bool>* cancel,
                       const ByteProgress& progress, int attempts);
 
+    // download without the final move: on success either dest already holds the digest
+    // (already_present set) or part_file_path(dest) holds the verified bytes, dest untouched.
+    NetError fetch_verified(const std::string& url, const std::wstring& dest, std::uint64_t expected_size,
+                            const std::string& expected_sha256, const std::atomic<bool>* cancel,
+                            const ByteProgress& progress, int attempts, bool& already_present);
+
     // One GET from byte range_from (Range header when > 0); the body goes to sink.
     NetError request(const std::string& url, std::uint64_t range_from, const std::atomic<bool>* cancel,
                      int timeout_ms, const BodySink& sink);
@@ -45,6 +51,9 @@ public:
 private:
     UniqueInternet session_;
 };
+
+// The part file that download and fetch_verified keep beside dest: dest + ".part".
+std::wstring part_file_path(const std::wstring& dest);
 
 // Sets the resolve, connect and send time-outs of a request handle to timeout_ms and the
 // receive and response-header time-outs to receive_timeout_ms(timeout_ms); results ignored.

@@ -5,6 +5,7 @@
 #include "app/log.h"
 #include "folder/known_folder.h"
 #include "net/error_text.h"
+#include "tests/support/child_process.h"
 #include "tests/support/publish_release.h"
 #include "tests/support/release_server.h"
 #include "tests/support/test_support.h"
@@ -68,6 +69,13 @@ protected:
     static bool has_line(const Outcome& o, const std::string& line) {
         return o.log.find(" " + line + "\r\n") != std::string::npos;
     }
+    // The message of the run's "FAILED " line, or empty.
+    static std::string failed_line(const Outcome& o) {
+        const std::size_t at = o.log.rfind(" FAILED ");
+        if (at == std::string::npos) return {};
+        const std::size_t from = at + 8;
+        return o.log.substr(from, o.log.find("\r\n", from) - from);
+    }
     static int requests_to(const Outcome& o, const std::string& fragment) {
         int n = 0;
         for (const auto& r : o.requests) n += r.path.find(fragment) != std::string::npos;
@@ -78,6 +86,48 @@ protected:
     void expect_installed() {
         for (const ReleaseFile& f : release.files) EXPECT_EQ(read_file(at(f.path)), f.content) << f.path;
         EXPECT_TRUE(file_exists(dir + L"\\data"));
+    }
+
+    // Installs v1.0.0 of an application and five DLLs and publishes v2.0.0 of the same files;
+    // returns the folder as v1 left it.
+    std::map<std::string, std::string> install_v1_publish_v2() {
+        const std::string app = read_file(build_file("tools/duskfern-overlay.exe"));
+        EXPECT_FALSE(app.empty());
+        auto files_of = [&](const std::string& version) {
+            std::vector<ReleaseFile> files = {{"duskfern-overlay.exe", app + version, {}, std::nullopt}};
+            for (char n = '1'; n <= '5'; ++n) {
+                files.push_back({std::string("bin/f") + n + ".dll", version + std::string(3000, n), {}, {}});
+            }
+            return files;
+        };
+        release.tag = "v1.0.0";
+        release.files = files_of("v1");
+        publish();
+        EXPECT_EQ(run().exit_code, 0u);
+        std::map<std::string, std::string> v1 = files_below(dir);
+        release.tag = "v2.0.0";
+        release.files = files_of("v2");
+        publish();
+        return v1;
+    }
+
+    // The folder's files without the part files.
+    std::map<std::string, std::string> installed_files() {
+        std::map<std::string, std::string> files = files_below(dir);
+        std::erase_if(files, [](const auto& f) { return f.first.ends_with(".part"); });
+        return files;
+    }
+    // The paths of the folder's files (part files aside) that differ from before, are new or gone.
+    std::vector<std::string> changed_since(const std::map<std::string, std::string>& before) {
+        std::map<std::string, std::string> now = installed_files();
+        std::vector<std::string> changed;
+        for (const auto& [path, bytes] : before) {
+            if (!now.contains(path) || now[path] != bytes) changed.push_back(path);
+        }
+        for (const auto& f : now) {
+            if (!before.contains(f.first)) changed.push_back(f.first);
+        }
+        return changed;
     }
 
     TestServer server;
@@ -322,6 +372,117 @@ TEST_F(Install, ShortcutPointsAtTheApplication) {
     // Without --shortcut nothing is said about one.
     Outcome again = run();
     EXPECT_EQ(again.log.find(" shortcut "), std::string::npos);
+}
+
+// An upgrade that fails before its commit, whatever the reason, leaves every file of the installed
+// version as it was, and only a fault of a source is held against it; the rerun fetches only what
+// is not yet verified in its part file and completes the folder.
+TEST_F(Install, UpgradeFailingBeforeTheCommitLeavesTheInstalledVersion) {
+    struct Row {
+        const char* name;
+        const char* held;       // a file another program holds open without delete sharing
+        const char* running;    // a program image of the folder running
+        const char* missing;    // a file on neither source
+        const char* no_part;    // a file whose part file cannot be written (a folder in its place)
+        int file_requests;      // the requests for files of the run that fails
+        int rerun_requests;     // and of the rerun
+    };
+    const Row rows[] = {
+        {"held open", "bin/f3.dll", nullptr, nullptr, nullptr, 6, 0},
+        {"running", nullptr, "duskfern-overlay.exe", nullptr, nullptr, 6, 0},
+        {"missing", nullptr, nullptr, "bin/f3.dll", nullptr, 4, 3},
+        {"cannot write", nullptr, nullptr, nullptr, "bin/f2.dll", 2, 4},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(remove_tree(dir));
+        const std::map<std::string, std::string> v1 = install_v1_publish_v2();
+        ASSERT_FALSE(v1.empty());
+        std::string failed;
+        if (row.missing) {
+            for (ReleaseFile& f : release.files) f.on_mirror = f.on_github = f.path != row.missing;
+            publish();
+            failed = "could not download bin/f3.dll (http 404 (" + url("/v2.0.0/files/f__bin__f3.dll") +
+                     "); http 404 (" + url("/gh/download/v2.0.0/f__bin__f3.dll") + "))";
+        }
+        if (row.no_part) {
+            ASSERT_TRUE(::CreateDirectoryW((at(row.no_part) + L".part").c_str(), nullptr));
+            failed = std::string("could not download ") + row.no_part + " (cannot write " + to_utf8(at(row.no_part)) +
+                     ".part)";
+        }
+        UniqueFile held;
+        if (row.held) {
+            held.reset(::CreateFileW(at(row.held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                     nullptr));
+            ASSERT_TRUE(held);
+        }
+        ChildProcess app;
+        if (row.running) {
+            ASSERT_TRUE(app.start(L"\"" + at(row.running) + L"\" --stay"));
+        }
+
+        Outcome o = run();
+        EXPECT_EQ(o.exit_code, 1u) << o.log;
+        const std::string line = failed_line(o);
+        if (const char* in_use = row.held ? row.held : row.running) {
+            // Where the system names the programs (not under Wine), their names follow the path.
+            EXPECT_TRUE(line.starts_with(to_utf8(at(in_use)))) << line;
+            EXPECT_TRUE(line.ends_with(" is in use by another program (close duskfern and try again)")) << line;
+        } else {
+            EXPECT_EQ(line, failed);
+        }
+        EXPECT_EQ(changed_since(v1), std::vector<std::string>{}) << "every file of v1 as it was";
+        EXPECT_EQ(requests_to(o, "/v2.0.0/files/"), row.file_requests) << "each file once, from the mirror";
+        EXPECT_EQ(requests_to(o, "/gh/download/"), row.missing ? 1 : 0) << "a local fault is not retried from GitHub";
+
+        held.reset();
+        app.kill();
+        if (row.no_part) {
+            ASSERT_TRUE(::RemoveDirectoryW((at(row.no_part) + L".part").c_str()));
+        }
+        if (row.missing) {
+            for (ReleaseFile& f : release.files) f.on_mirror = f.on_github = true;
+            publish();
+        }
+        Outcome again = run();
+        EXPECT_EQ(again.exit_code, 0u) << again.log;
+        expect_installed();
+        EXPECT_EQ(requests_to(again, "/files/"), row.rerun_requests) << "verified part files move without a request";
+        EXPECT_TRUE(has_line(again, "installed 2.0.0 into " + to_utf8(dir) + " files=6 from_mirror=6 from_github=0"))
+            << again.log;
+        EXPECT_EQ(installed_files().size(), files_below(dir).size()) << "no part file left";
+    }
+}
+
+// A move that is refused during the commit (here: a part file that another program holds open)
+// says which file could not be replaced, and the rerun completes the folder without a request.
+TEST_F(Install, MoveRefusedDuringTheCommitIsCompletedByTheRerun) {
+    install_v1_publish_v2();
+    const ReleaseFile& f4 = release.files[4];
+    ASSERT_EQ(f4.path, "bin/f4.dll");
+    const std::wstring part = at(f4.path) + L".part";
+    ASSERT_TRUE(write_file(part, f4.content));  // verified by an earlier run
+    Outcome o;
+    {
+        UniqueFile held(::CreateFileW(part.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        o = run();
+    }
+    EXPECT_EQ(o.exit_code, 1u) << o.log;
+    const std::string failed = "FAILED cannot replace " + to_utf8(at(f4.path)) + ": ";
+    EXPECT_TRUE(has_line(o, failed + system_error_text(ERROR_SHARING_VIOLATION)) ||
+                has_line(o, failed + system_error_text(ERROR_ACCESS_DENIED)))
+        << o.log;
+    EXPECT_EQ(requests_to(o, "/files/"), 5) << "the held part file is verified without a request";
+    for (std::size_t i = 0; i < release.files.size(); ++i) {
+        EXPECT_EQ(read_file(at(release.files[i].path)) == release.files[i].content, i < 4)
+            << release.files[i].path << ": moved in plan order up to the refusal";
+    }
+
+    Outcome again = run();
+    EXPECT_EQ(again.exit_code, 0u) << again.log;
+    expect_installed();
+    EXPECT_EQ(requests_to(again, "/files/"), 0);
 }
 
 int main(int argc, char** argv) {

@@ -62,8 +62,10 @@ void expect_ok(const NetError& r) {
     EXPECT_EQ(r.message, "");
 }
 
-// A failure that download built itself (no flag, no status): prefix + the text of one of codes.
+// A fault of this computer that download built itself (no other flag, no status): prefix + the
+// text of one of codes.
 void expect_local_failure(const NetError& r, const std::string& prefix, std::initializer_list<DWORD> codes) {
+    EXPECT_TRUE(r.local_fault);
     EXPECT_FALSE(r.ok || r.not_found || r.cancelled || r.hash_mismatch);
     EXPECT_EQ(r.http_status, 0u);
     bool known = false;
@@ -524,7 +526,7 @@ TEST_F(DownloadTest, UnreadablePartIsAMismatchOfZeroBytes) {
 TEST_F(DownloadTest, RefusalsBeforeAnyRequest) {
     serve("y.bin", pattern(100));
     NetError r = run("y.bin", path("y.bin"), 100, "", 0);
-    EXPECT_FALSE(r.ok || r.not_found || r.cancelled || r.hash_mismatch);
+    EXPECT_FALSE(r.ok || r.not_found || r.cancelled || r.hash_mismatch || r.local_fault);
     EXPECT_EQ(r.message, "download failed: " + url("y.bin"));
     r = run("y.bin", path("y.bin"), 100, "", -3);
     EXPECT_EQ(r.message, "download failed: " + url("y.bin"));
@@ -533,6 +535,7 @@ TEST_F(DownloadTest, RefusalsBeforeAnyRequest) {
     std::wstring dest = path("z.bin");
     ASSERT_TRUE(::CreateDirectoryW((dest + L".part").c_str(), nullptr));
     r = run("y.bin", dest, 100, "", 3);
+    EXPECT_TRUE(r.local_fault);
     EXPECT_FALSE(r.ok || r.not_found || r.cancelled || r.hash_mismatch);
     EXPECT_EQ(r.http_status, 0u);
     EXPECT_EQ(r.message, "cannot write " + to_utf8(dest + L".part"));
