@@ -42,6 +42,8 @@ struct WindowData {
     bool asking_to_close = false;       // the stop question is open
     std::unique_ptr<Job> current_job;  // replaced only after its thread was joined
     std::thread job_thread;            // joinable from its start until it is joined
+    ProxySettings proxy;               // every job's proxy ("--proxy")
+    std::string refusal;               // a start-up option refused ("bad --proxy"): nothing starts
 };
 
 // The one window of the process.
