@@ -1,0 +1,50 @@
+#include "tests/support/test_proxy.h"
+
+#include "app/handle.h"
+#include "tests/support/test_support.h"
+
+#include <nlohmann/json.hpp>
+
+namespace df::test {
+
+namespace {
+
+std::wstring ctl_file(const std::string& ctl, const wchar_t* name) { return windows_path(ctl) + L"\\" + name; }
+
+}  // namespace
+
+TestProxy::TestProxy() : address_(env("DF_TEST_PROXY")), ctl_(env("DF_TEST_PROXY_CTL")) {}
+
+void TestProxy::require_basic(const std::string& user, const std::string& password) {
+    std::wstring tmp = ctl_file(ctl_, L"proxy.json.tmp");
+    write_file(tmp, nlohmann::json{{"basic", user + ":" + password}}.dump());
+    ::MoveFileExW(tmp.c_str(), ctl_file(ctl_, L"proxy.json").c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+void TestProxy::open_to_all() { ::DeleteFileW(ctl_file(ctl_, L"proxy.json").c_str()); }
+
+std::vector<TestProxy::Request> TestProxy::journal() const {
+    std::vector<Request> out;
+    std::string text = read_file(ctl_file(ctl_, L"journal.jsonl"));
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) break;  // a line still being written
+        nlohmann::json j = nlohmann::json::parse(text.substr(start, end - start), nullptr, false);
+        start = end + 1;
+        if (!j.is_object()) continue;
+        Request r;
+        r.method = j.value("method", std::string());
+        r.target = j.value("target", std::string());
+        r.form = j.value("form", std::string());
+        r.host = j.value("host", std::string());
+        r.auth = j.value("auth", std::string());
+        r.status = j.value("status", 0);
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+void TestProxy::clear_journal() { ::DeleteFileW(ctl_file(ctl_, L"journal.jsonl").c_str()); }
+
+}  // namespace df::test
