@@ -119,10 +119,14 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
     // Declared in this order so the request handle closes before the connection.
     UniqueInternet connection(::WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
     if (!connection) return failure(last_error_text("connect") + in_url);
-    UniqueInternet req(::WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                            WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+    auto open_request = [&] {
+        UniqueInternet r(::WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                              WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+        if (r) set_request_timeouts(r.get(), timeout_ms);
+        return r;
+    };
+    UniqueInternet req = open_request();
     if (!req) return failure(last_error_text("request") + in_url);
-    set_request_timeouts(req.get(), timeout_ms);
 
     std::wstring headers = from_utf8(request_headers(range_from));
     DWORD status = 0;
@@ -146,10 +150,14 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
         DWORD status_size = sizeof status;
         ::WinHttpQueryHeaders(req.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX);
-        if (status != HTTP_STATUS_PROXY_AUTH_REQ || round >= 6) break;
+        if (status != HTTP_STATUS_PROXY_AUTH_REQ || round >= 8) break;
         ProxyAuthStep step = login_.answer(req.get(), auth, cancel);
         if (step.kind == ProxyAuthStep::cancelled || is_set(cancel)) return cancelled_result(status);
         if (step.kind == ProxyAuthStep::fail) return failure(step.message + in_url, status);
+        if (step.kind == ProxyAuthStep::reopen) {
+            req = open_request();
+            if (!req) return failure(last_error_text("request") + in_url);
+        }
     }
     if (status == 404) {
         NetError r = failure("http 404" + in_url, 404);

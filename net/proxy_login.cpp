@@ -56,7 +56,13 @@ ProxyAuthStep ProxyLogin::answer(HINTERNET request, ProxyAuthState& state, const
         if (scheme == 0) return {ProxyAuthStep::fail, no_credentials_};
         if (generation_ > state.generation_sent) {
             // Newer credentials than this request sent (the first ones, or another transfer's
-            // fresh answer): send them, without asking again.
+            // fresh answer): send them, without asking again. A handle that already carried
+            // other credentials is replaced: Wine's WinHTTP keeps sending the first Basic answer
+            // of a request handle whatever is set later.
+            if (state.generation_sent > 0) {
+                state.generation_sent = 0;
+                return {ProxyAuthStep::reopen, {}};
+            }
             if (!::WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, credentials_.user.c_str(),
                                          credentials_.password.c_str(), nullptr)) {
                 return {ProxyAuthStep::fail, generation_ > 0 ? PROXY_REFUSED : no_credentials_};

@@ -21,7 +21,8 @@ struct ProxyAuthState {
 
 // The answer to one 407.
 struct ProxyAuthStep {
-    enum Kind { resend, fail, cancelled } kind = fail;
+    // reopen: send again on a fresh request handle (which then meets the 407 anew).
+    enum Kind { resend, reopen, fail, cancelled } kind = fail;
     std::string message;  // for fail
 };
 
