@@ -142,3 +142,14 @@ TEST(ProxyDialog, QuitWhileTheDialogWaitsEndsTheRun) {
     EXPECT_NE(w.log().find("FAILED cancelled"), std::string::npos) << w.log();
     proxy.open_to_all();
 }
+
+TEST(ProxyDialog, RefusedProxyValueStartsNothing) {
+    SetupWindow w("proxy-dialog-bad-value", L"--lang en --proxy 127.0.0.1:0");
+    ASSERT_NE(w.window, nullptr);
+    EXPECT_EQ(w.status(), L"Setup failed: bad --proxy");
+    EXPECT_FALSE(w.enabled(ID_INSTALL));
+    press_key(w.window, VK_RETURN);
+    click(w.item(ID_CANCEL));
+    EXPECT_EQ(w.exit_code(), 0u);
+    EXPECT_EQ(w.log().find("---- install (window)"), std::string::npos) << w.log();
+}
