@@ -103,8 +103,6 @@ class Handler(socketserver.BaseRequestHandler):
     def handle(self):
         sock = self.request
         head, rest = read_head(sock)
-        if os.environ.get("DF_PROXY_DEBUG"):
-            print("proxy_server: %r %r" % (head, rest[:40]), file=sys.stderr)
         if head is None:
             return
         lines = head.split("\r\n")
