@@ -71,12 +71,7 @@ void answer(bool given) {
 
 LRESULT CALLBACK dialog_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
-        case WM_CTLCOLORSTATIC: {
-            HDC dc = reinterpret_cast<HDC>(wparam);
-            ::SetBkMode(dc, TRANSPARENT);
-            ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-            return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
-        }
+        case WM_CTLCOLORSTATIC: return static_colors(reinterpret_cast<HDC>(wparam));
         case WM_COMMAND:
             if (LOWORD(wparam) == IDOK) answer(true);
             else if (LOWORD(wparam) == IDCANCEL) answer(false);

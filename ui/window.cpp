@@ -207,12 +207,7 @@ LRESULT on_command(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
-        case WM_CTLCOLORSTATIC: {
-            HDC dc = reinterpret_cast<HDC>(wparam);
-            ::SetBkMode(dc, TRANSPARENT);
-            ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-            return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
-        }
+        case WM_CTLCOLORSTATIC: return static_colors(reinterpret_cast<HDC>(wparam));
         case WM_COMMAND: return on_command(hwnd, msg, wparam, lparam);
         case WM_CLOSE: on_close(); return 0;
         case WM_DESTROY: ::PostQuitMessage(0); return 0;
@@ -227,6 +222,12 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
 }
 
 }  // namespace
+
+LRESULT static_colors(HDC dc) {
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+}
 
 int run_window(const std::wstring& initial_folder, const ProxySettings& proxy, const std::string& refusal) {
     ui.proxy.named = proxy.named;

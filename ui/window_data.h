@@ -62,6 +62,8 @@ void show_result();
 bool launch_app(const Job& job);
 // Enables the controls and sets the button texts as look says, and moves ui_state there.
 void apply_look(const ControlLook& look);
+// WM_CTLCOLORSTATIC of the setup's windows: label text on the window background.
+LRESULT static_colors(HDC dc);
 // Sets the status line's text.
 void set_status(const std::wstring& text);
 

@@ -1,6 +1,7 @@
 #include "tests/support/test_proxy.h"
 
 #include "app/handle.h"
+#include "app/log.h"
 #include "tests/support/test_support.h"
 
 #include <nlohmann/json.hpp>
@@ -41,6 +42,16 @@ std::vector<TestProxy::Request> TestProxy::journal() const {
         r.auth = j.value("auth", std::string());
         r.status = j.value("status", 0);
         out.push_back(std::move(r));
+    }
+    return out;
+}
+
+std::vector<std::string> files_holding(const std::wstring& folder, const std::string& secret) {
+    std::wstring wide = df::setup::from_utf8(secret);
+    std::string utf16(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
+    std::vector<std::string> out;
+    for (const auto& [path, bytes] : files_below(folder)) {
+        if (bytes.find(secret) != std::string::npos || bytes.find(utf16) != std::string::npos) out.push_back(path);
     }
     return out;
 }

@@ -34,4 +34,7 @@ private:
     std::string address_, ctl_;
 };
 
+// The files below folder (paths relative to it) whose bytes hold secret as UTF-8 or UTF-16.
+std::vector<std::string> files_holding(const std::wstring& folder, const std::string& secret);
+
 }  // namespace df::test
