@@ -131,8 +131,8 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
     std::wstring headers = from_utf8(request_headers(range_from));
     DWORD status = 0;
     ProxyAuthState auth;
-    // A 407 is answered on the same request handle and sent again; a handful of rounds covers
-    // the logon, the credentials and a second ask.
+    // A 407 is answered and the request sent again (new credentials on a fresh handle); a
+    // handful of rounds covers the logon, the credentials and a second ask.
     for (int round = 0;; ++round) {
         bool sent = ::WinHttpSendRequest(req.get(), headers.c_str(), static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA,
                                          0, 0, 0) &&
