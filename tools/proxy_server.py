@@ -34,11 +34,12 @@ import select
 import shutil
 import socket
 import socketserver
-import subprocess
 import sys
 import tempfile
 import threading
 import urllib.parse
+
+from release_server import run_command  # beside this script
 
 IDLE_LIMIT = 120.0  # longest silence on a tunnel or forwarded answer, seconds
 
@@ -243,17 +244,10 @@ def main():
         env = dict(os.environ)
         env["DF_TEST_PROXY"] = "127.0.0.1:%d" % server.server_address[1]
         env["DF_TEST_PROXY_CTL"] = ctl
-        proc = subprocess.Popen(command, env=env)
-        try:
-            code = proc.wait(timeout=args.lifetime if args.lifetime else 1200)
-        except subprocess.TimeoutExpired:
-            print("proxy_server: lifetime over, killing %s" % command[0], file=sys.stderr)
-            proc.kill()
-            proc.wait()
-            code = 124
+        code = run_command(command, env, args.lifetime, "proxy_server")
         server.shutdown()
         server.server_close()
-        return code if code >= 0 else 128 - code
+        return code
     finally:
         shutil.rmtree(ctl, ignore_errors=True)
 

@@ -2,6 +2,7 @@
 
 #include "app/handle.h"
 #include "app/log.h"
+#include "tests/support/release_server.h"
 #include "tests/support/test_support.h"
 
 #include <nlohmann/json.hpp>
@@ -26,14 +27,9 @@ void TestProxy::open_to_all() { ::DeleteFileW(ctl_file(ctl_, L"proxy.json").c_st
 
 std::vector<TestProxy::Request> TestProxy::journal() const {
     std::vector<Request> out;
-    std::string text = read_file(ctl_file(ctl_, L"journal.jsonl"));
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) break;  // a line still being written
-        nlohmann::json j = nlohmann::json::parse(text.substr(start, end - start), nullptr, false);
-        start = end + 1;
-        if (!j.is_object()) continue;
+    for_each_journal_line(ctl_file(ctl_, L"journal.jsonl"), [&](const std::string& line) {
+        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+        if (!j.is_object()) return;
         Request r;
         r.method = j.value("method", std::string());
         r.target = j.value("target", std::string());
@@ -42,7 +38,7 @@ std::vector<TestProxy::Request> TestProxy::journal() const {
         r.auth = j.value("auth", std::string());
         r.status = j.value("status", 0);
         out.push_back(std::move(r));
-    }
+    });
     return out;
 }
 
