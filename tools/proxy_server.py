@@ -39,7 +39,7 @@ import tempfile
 import threading
 import urllib.parse
 
-from release_server import run_command  # beside this script
+from release_server import run_command, split_command  # beside this script
 
 IDLE_LIMIT = 120.0  # longest silence on a tunnel or forwarded answer, seconds
 
@@ -226,11 +226,7 @@ class Server(socketserver.ThreadingTCPServer):
 
 
 def main():
-    argv = sys.argv[1:]
-    command = []
-    if "--" in argv:
-        i = argv.index("--")
-        argv, command = argv[:i], argv[i + 1:]
+    argv, command = split_command(sys.argv[1:])
     p = argparse.ArgumentParser(description="Loopback forward proxy for tests.")
     p.add_argument("--run", action="store_true", required=True, help="run a command beside a fresh proxy")
     p.add_argument("--lifetime", type=float, metavar="S", help="seconds before everything stops")

@@ -417,6 +417,14 @@ def stop(servers, state):
         s.server_close()
 
 
+def split_command(argv):
+    """(the options before "--", the command after it); no "--": all options, no command."""
+    if "--" not in argv:
+        return argv, []
+    i = argv.index("--")
+    return argv[:i], argv[i + 1:]
+
+
 def run_command(command, env, lifetime, name):
     """Runs command with env, forwarding SIGTERM and SIGINT, killed after lifetime seconds
     (default 1200, exit code 124 then); its exit code (128 + N for a signal N)."""
@@ -480,11 +488,7 @@ def serve_mode(args):
 
 
 def main():
-    argv = sys.argv[1:]
-    command = []
-    if "--" in argv:
-        i = argv.index("--")
-        argv, command = argv[:i], argv[i + 1:]
+    argv, command = split_command(sys.argv[1:])
     p = argparse.ArgumentParser(description="Loopback release server for tests and benchmarks.")
     p.add_argument("--run", action="store_true", help="run a command beside fresh HTTP and HTTPS servers")
     p.add_argument("--serve", metavar="DIR", help="serve DIR over HTTP")
