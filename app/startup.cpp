@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/handle.h"
 #include "app/log.h"
+#include "app/proxy_options.h"
 #include "folder/folder.h"
 #include "folder/known_folder.h"
 #include "job/job.h"
@@ -41,6 +42,13 @@ int run_silent(const Options& o) {
         log_line("bad --source");
         return 2;
     }
+    std::string bad_proxy, why;
+    ProxySettings proxy = proxy_settings(o, bad_proxy, &why);
+    if (!bad_proxy.empty()) {
+        log_line("--proxy refused: " + why);
+        log_line(bad_proxy);
+        return 2;
+    }
     std::wstring folder = o.dir ? *o.dir : default_folder();
     std::wstring problem = check_install_folder(folder);
     if (!problem.empty()) {
@@ -51,10 +59,21 @@ int run_silent(const Options& o) {
     job.dir = folder;
     job.source = o.source == L"github" ? Source::github : Source::mirror;
     job.shortcut = o.shortcut;
+    job.proxy = std::move(proxy);
     log_line("---- install (silent) into " + to_utf8(folder));
     run_job(job);
     if (job.ok) return 0;
     return job.cancelled ? 3 : 1;
+}
+
+int run_window_flow(const Options& o) {
+    std::string bad_proxy, why;
+    ProxySettings proxy = proxy_settings(o, bad_proxy, &why);
+    if (!bad_proxy.empty()) {
+        log_line("--proxy refused: " + why);
+        log_line(bad_proxy);
+    }
+    return run_window(o.dir ? *o.dir : default_folder(), proxy, bad_proxy);
 }
 
 }  // namespace
@@ -69,7 +88,7 @@ int run_setup() {
     if (o.lang) use_chinese = lang_value_selects_chinese(*o.lang);
     log_line(header_line(::GetCurrentProcessId(), o.silent, use_chinese));
 
-    int code = o.silent ? run_silent(o) : run_window(o.dir ? *o.dir : default_folder());
+    int code = o.silent ? run_silent(o) : run_window_flow(o);
     if (SUCCEEDED(com)) ::CoUninitialize();
     return code;
 }

@@ -46,7 +46,7 @@ public:
             make_source_config(environment_value(L"DUSKFERN_UPDATE_BASE"), environment_value(L"DUSKFERN_UPDATE_MIRROR"));
         log_line("sources mirror=" + mirror_latest_url(config) + " github=" + config.github_latest_url +
                  " prefer=" + source_name(job_.source));
-        Http http;
+        Http http(job_.proxy);
         if (!http.is_open()) return fail("WinHTTP is not available");
         report(L"checking");
 
@@ -59,6 +59,7 @@ public:
             release = resolve_latest(http, s, config, &job_.cancel, &error);
             if (release) break;
             if (cancelled()) return fail("cancelled");
+            if (std::string m = http.proxy_failure(); !m.empty()) return fail(m);
             log_line(std::string("latest from ") + source_name(s) + " failed: " + error);
             if (!combined.empty()) combined += "; ";
             combined += std::string(source_name(s)) + ": " + error;
@@ -85,6 +86,7 @@ public:
             } else {
                 error = r.message;
             }
+            if (std::string m = http.proxy_failure(); !m.empty()) return fail(m);
             if (error.empty()) {
                 if (auto m = parse_manifest(body, &error)) {
                     if (manifest_accepted(m->version, tag)) {

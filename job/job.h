@@ -1,5 +1,6 @@
 #pragma once
 // One install run: its inputs, its progress reports and its outcome.
+#include "net/proxy.h"
 #include "release/source.h"
 
 #include <atomic>
@@ -23,6 +24,7 @@ struct Job {
     bool shortcut = false;
     std::atomic<bool> cancel{false};
     std::function<void(const Progress&)> on_progress;
+    ProxySettings proxy;  // the system's settings unless "--proxy" names one
 
     bool ok = false;
     bool cancelled = false;

@@ -57,11 +57,20 @@ void set_request_timeouts(HINTERNET request, int timeout_ms) {
     ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &value, sizeof value);
 }
 
-Http::Http() {
+Http::Http(const ProxySettings& proxy) : proxy_(proxy.named), login_(proxy) {
     std::wstring agent = from_utf8(user_agent());
-    session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+    if (proxy_) {
+        // No bypass list: every request of the run goes through the named proxy. Windows sends
+        // the request line to it in absolute form ("GET http://host/x"); Wine's WinHTTP sends
+        // origin form ("GET /x" with a Host header), which proxies accept as well.
+        std::wstring name = from_utf8(proxy_text(*proxy_));
+        session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, name.c_str(),
+                                     WINHTTP_NO_PROXY_BYPASS, 0));
+    } else {
+        session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                  WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session_) {
+    }
+    if (!session_ && !proxy_) {
         session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                      WINHTTP_NO_PROXY_BYPASS, 0));
     }
@@ -111,25 +120,46 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
     // Declared in this order so the request handle closes before the connection.
     UniqueInternet connection(::WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
     if (!connection) return failure(last_error_text("connect") + in_url);
-    UniqueInternet req(::WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                            WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+    auto open_request = [&] {
+        UniqueInternet r(::WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                              WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+        if (r) set_request_timeouts(r.get(), timeout_ms);
+        return r;
+    };
+    UniqueInternet req = open_request();
     if (!req) return failure(last_error_text("request") + in_url);
-    set_request_timeouts(req.get(), timeout_ms);
 
     std::wstring headers = from_utf8(request_headers(range_from));
-    bool sent = ::WinHttpSendRequest(req.get(), headers.c_str(), static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                     0) &&
-                ::WinHttpReceiveResponse(req.get(), nullptr);
-    if (!sent) {
-        std::string text = last_error_text("send");
-        if (is_set(cancel)) return cancelled_result(0);
-        return failure(text + in_url);
-    }
-
     DWORD status = 0;
-    DWORD status_size = sizeof status;
-    ::WinHttpQueryHeaders(req.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                          &status, &status_size, WINHTTP_NO_HEADER_INDEX);
+    ProxyAuthState auth;
+    // A 407 is answered and the request sent again (new credentials on a fresh handle); a
+    // handful of rounds covers the logon, the credentials and a second ask.
+    for (int round = 0;; ++round) {
+        bool sent = ::WinHttpSendRequest(req.get(), headers.c_str(), static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA,
+                                         0, 0, 0) &&
+                    ::WinHttpReceiveResponse(req.get(), nullptr);
+        if (!sent) {
+            DWORD code = ::GetLastError();
+            if (is_set(cancel)) return cancelled_result(0);
+            // With a named proxy the only connection is the one to the proxy.
+            if (proxy_ && (code == ERROR_WINHTTP_CANNOT_CONNECT || code == ERROR_WINHTTP_NAME_NOT_RESOLVED)) {
+                return failure(proxy_unreachable_text(*proxy_, net_error_code_text(code)) + in_url);
+            }
+            return failure("send: " + net_error_code_text(code) + in_url);
+        }
+        status = 0;
+        DWORD status_size = sizeof status;
+        ::WinHttpQueryHeaders(req.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX);
+        if (status != HTTP_STATUS_PROXY_AUTH_REQ || round >= 8) break;
+        ProxyAuthStep step = login_.answer(req.get(), auth, cancel);
+        if (step.kind == ProxyAuthStep::cancelled || is_set(cancel)) return cancelled_result(status);
+        if (step.kind == ProxyAuthStep::fail) return failure(step.message + in_url, status);
+        if (step.kind == ProxyAuthStep::reopen) {
+            req = open_request();
+            if (!req) return failure(last_error_text("request") + in_url);
+        }
+    }
     if (status == 404) {
         NetError r = failure("http 404" + in_url, 404);
         r.not_found = true;

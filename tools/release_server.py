@@ -423,6 +423,31 @@ def stop(servers, state):
         s.server_close()
 
 
+def split_command(argv):
+    """(the options before "--", the command after it); no "--": all options, no command."""
+    if "--" not in argv:
+        return argv, []
+    i = argv.index("--")
+    return argv[:i], argv[i + 1:]
+
+
+def run_command(command, env, lifetime, name):
+    """Runs command with env, forwarding SIGTERM and SIGINT, killed after lifetime seconds
+    (default 1200, exit code 124 then); its exit code (128 + N for a signal N)."""
+    proc = subprocess.Popen(command, env=env)
+    forward = lambda signum, frame: proc.send_signal(signum)
+    signal.signal(signal.SIGTERM, forward)
+    signal.signal(signal.SIGINT, forward)
+    try:
+        code = proc.wait(timeout=lifetime if lifetime else 1200)
+    except subprocess.TimeoutExpired:
+        print("%s: lifetime over, killing %s" % (name, command[0]), file=sys.stderr)
+        proc.kill()
+        proc.wait()
+        code = 124
+    return code if code >= 0 else 128 - code
+
+
 def run_mode(args):
     if not args.command:
         print("release_server: --run needs a command after --", file=sys.stderr)
@@ -443,19 +468,9 @@ def run_mode(args):
         env["DF_TEST_HTTPS"] = "https://127.0.0.1:%d" % https_server.server_address[1]
         env["DF_TEST_ROOT"] = root
         env["DF_TEST_CTL"] = ctl
-        proc = subprocess.Popen(args.command, env=env)
-        forward = lambda signum, frame: proc.send_signal(signum)
-        signal.signal(signal.SIGTERM, forward)
-        signal.signal(signal.SIGINT, forward)
-        try:
-            code = proc.wait(timeout=args.lifetime if args.lifetime else 1200)
-        except subprocess.TimeoutExpired:
-            print("release_server: lifetime over, killing %s" % args.command[0], file=sys.stderr)
-            proc.kill()
-            proc.wait()
-            code = 124
+        code = run_command(args.command, env, args.lifetime, "release_server")
         stop([http_server, https_server], state)
-        return code if code >= 0 else 128 - code
+        return code
     finally:
         shutil.rmtree(base, ignore_errors=True)
 
@@ -479,11 +494,7 @@ def serve_mode(args):
 
 
 def main():
-    argv = sys.argv[1:]
-    command = []
-    if "--" in argv:
-        i = argv.index("--")
-        argv, command = argv[:i], argv[i + 1:]
+    argv, command = split_command(sys.argv[1:])
     p = argparse.ArgumentParser(description="Loopback release server for tests and benchmarks.")
     p.add_argument("--run", action="store_true", help="run a command beside fresh HTTP and HTTPS servers")
     p.add_argument("--serve", metavar="DIR", help="serve DIR over HTTP")

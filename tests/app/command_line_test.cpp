@@ -55,3 +55,12 @@ TEST(CommandLine, HeaderLine) {
     EXPECT_EQ(df::setup::header_line(4312, false, false), "---- duskfern-setup 0.7.1 pid=4312 window ui=en");
     EXPECT_EQ(df::setup::header_line(7, true, true), "---- duskfern-setup 0.7.1 pid=7 silent ui=zh");
 }
+
+TEST(CommandLine, ProxyAndProxyUser) {
+    Options o = parse_command_line({L"--proxy", L"a:1", L"--proxy-user", L"ann", L"--proxy", L"b:2"});
+    EXPECT_EQ(o.proxy, std::optional<std::wstring>(L"b:2"));
+    EXPECT_EQ(o.proxy_user, std::optional<std::wstring>(L"ann"));
+    Options dangling = parse_command_line({L"--proxy-user"});
+    EXPECT_FALSE(dangling.proxy_user.has_value());
+    EXPECT_FALSE(parse_command_line({L"--proxy=a:1", L"--Proxy", L"a:1"}).proxy.has_value());
+}
