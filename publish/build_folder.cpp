@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <type_traits>
 
 namespace df::publish {
 namespace fs = std::filesystem;
@@ -19,6 +20,27 @@ std::string escaped(const char* form, unsigned value) {
     char buf[8];
     std::snprintf(buf, sizeof buf, form, value);
     return buf;
+}
+
+// text as UTF-8: each valid sequence (sequence gives its length) appended, each unit that starts
+// none shown in form; a failure when there was one.
+template <typename View, typename Sequence, typename Append>
+Result<std::string> converted(View text, const char* form, Sequence sequence, Append append) {
+    std::string out;
+    bool ok = true;
+    while (!text.empty()) {
+        std::size_t n = sequence(text);
+        if (n == 0) {
+            ok = false;
+            out += escaped(form, static_cast<unsigned>(static_cast<std::make_unsigned_t<typename View::value_type>>(text[0])));
+            n = 1;
+        } else {
+            append(out, text, n);
+        }
+        text.remove_prefix(n);
+    }
+    if (!ok) return Failure{out};
+    return out;
 }
 
 // One folder still to walk: where it is, its path prefix, and the canonical folders it lies in
@@ -45,39 +67,15 @@ bool is_valid_utf8(std::string_view text) {
 }
 
 Result<std::string> utf8_name(std::string_view bytes) {
-    std::string text;
-    bool ok = true;
-    while (!bytes.empty()) {
-        std::size_t n = utf8_sequence(bytes);
-        if (n == 0) {
-            ok = false;
-            text += escaped("\\x%02X", static_cast<unsigned char>(bytes[0]));
-            n = 1;
-        } else {
-            text.append(bytes.substr(0, n));
-        }
-        bytes.remove_prefix(n);
-    }
-    if (!ok) return Failure{text};
-    return text;
+    return converted(bytes, "\\x%02X", utf8_sequence, [](std::string& out, std::string_view s, std::size_t n) {
+        out.append(s.substr(0, n));
+    });
 }
 
 Result<std::string> utf8_name(std::u16string_view utf16) {
-    std::string text;
-    bool ok = true;
-    while (!utf16.empty()) {
-        std::size_t n = utf16_sequence(utf16);
-        if (n == 0) {
-            ok = false;
-            text += escaped("\\u%04X", static_cast<unsigned>(utf16[0]));
-            n = 1;
-        } else {
-            append_utf8(text, utf16_code_point(utf16, n));
-        }
-        utf16.remove_prefix(n);
-    }
-    if (!ok) return Failure{text};
-    return text;
+    return converted(utf16, "\\u%04X", utf16_sequence, [](std::string& out, std::u16string_view s, std::size_t n) {
+        append_utf8(out, utf16_code_point(s, n));
+    });
 }
 
 Result<std::string> path_text(const fs::path& p) {
