@@ -59,9 +59,9 @@ int usage_error(std::ostream& err, const std::string& problem) {
     return 2;
 }
 
-// The publication time: SOURCE_DATE_EPOCH when set, otherwise now; nothing when it is set
+// The publication time: SOURCE_DATE_EPOCH when set, otherwise now; a failure when it is set
 // to something other than a number of seconds.
-std::optional<std::string> publication_time() {
+Result<std::string> publication_time() {
     const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
     if (!epoch) {
         auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
@@ -69,7 +69,7 @@ std::optional<std::string> publication_time() {
     }
     std::string text = epoch;
     if (text.empty() || text.size() > 11 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
+        return Failure{"SOURCE_DATE_EPOCH must be a number of seconds"};
     }
     return utc_text(std::stoll(text));
 }
@@ -88,7 +88,7 @@ int release(const std::map<std::string, std::string>& opt, std::ostream& out, st
     const std::string version = opt.count("--version") ? opt.at("--version") : df::setup::version_from_tag(tag);
     if (version.empty()) return usage_error(err, "--version must not be empty");
     auto published = publication_time();
-    if (!published) return usage_error(err, "SOURCE_DATE_EPOCH must be a number of seconds");
+    if (!published) return usage_error(err, published.error());
 
     std::optional<df::setup::EcPrivateKey> key;
     if (opt.count("--key")) {

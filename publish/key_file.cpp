@@ -2,8 +2,8 @@
 
 #include "net/sha256.h"
 #include "publish/build_folder.h"
+#include "publish/file_io.h"
 
-#include <fstream>
 #include <sstream>
 
 namespace df::publish {
@@ -101,11 +101,9 @@ Result<EcPrivateKey> parse_key_file(std::string_view text) {
 
 Result<EcPrivateKey> read_key_file(const std::filesystem::path& path) {
     const std::string name = shown_path(path);
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in) return Failure{name + ": cannot be read"};
-    Result<EcPrivateKey> key = parse_key_file(text.str());
+    Result<std::string> text = read_text(path);
+    if (!text) return Failure{name + ": cannot be read"};
+    Result<EcPrivateKey> key = parse_key_file(*text);
     if (!key) return Failure{name + ": " + key.error()};
     if (!checked_signature(*key, "duskfern-publish key check")) {
         return Failure{name + ": its private and public parts do not belong together"};

@@ -2,23 +2,14 @@
 
 #include "job/plan.h"
 #include "net/ecdsa.h"
+#include "publish/file_io.h"
 #include "release/signature.h"
 #include "release/sources.h"
 
-#include <fstream>
-#include <sstream>
 
 namespace df::publish {
 namespace fs = std::filesystem;
 namespace {
-
-Result<std::string> read_text(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in) return Failure{"cannot be read back"};
-    return text.str();
-}
 
 // Why the setup would refuse the manifest text for tag, or empty.
 std::string manifest_problem(const std::string& text, const std::string& tag, const std::vector<PublishedFile>& files) {

@@ -1,6 +1,7 @@
 #include "publish/release_writer.h"
 
 #include "net/sha256.h"
+#include "publish/file_io.h"
 #include "publish/key_file.h"
 #include "publish/read_back.h"
 #include "publish/republish.h"
@@ -9,11 +10,8 @@
 #include "release/signature.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 #include <set>
 
 namespace df::publish {
@@ -22,34 +20,18 @@ using nlohmann::ordered_json;
 
 namespace {
 
-constexpr std::size_t COPY_BUFFER = 1u << 20;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-// A C stream, whose calls set errno when they fail (unlike the C++ streams').
-using UniqueStream = std::unique_ptr<std::FILE, FileCloser>;
-
-UniqueStream open_stream(const fs::path& p, bool write) {
-#ifdef _WIN32
-    return UniqueStream(::_wfopen(p.c_str(), write ? L"wb" : L"rb"));
-#else
-    return UniqueStream(std::fopen(p.c_str(), write ? "wb" : "rb"));
-#endif
+// The text of p, or nothing when it is missing or cannot be read.
+std::optional<std::string> existing_text_of(const fs::path& p) {
+    std::error_code ec;
+    if (!fs::is_regular_file(p, ec)) return std::nullopt;
+    Result<std::string> text = read_text(p);
+    return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
-// "cannot <what> <path>: <the system's reason>".
-Failure failure(const std::string& what, const fs::path& p, const std::string& reason) {
-    return Failure{"cannot " + what + " " + shown_path(p) + ": " + reason};
-}
-Failure failure(const std::string& what, const fs::path& p, int code) { return failure(what, p, std::strerror(code)); }
-
-// Closes out, returning errno of a failed close (0 when it went well).
-int close_stream(UniqueStream& out) { return std::fclose(out.release()) == 0 ? 0 : errno; }
-
-// The temporary name of an output file: beside it, hidden, never an asset name ("f__...").
-fs::path temporary_of(const fs::path& p) {
-    fs::path name = ".";
+// The temporary name of an output file: beside it, hidden, never an asset name ("f__..."), unique
+// among a run's temporaries with a distinct prefix (asset names may be equal but for case).
+fs::path temporary_of(const fs::path& p, const std::string& prefix) {
+    fs::path name = "." + prefix;
     name += p.filename().native();
     name += ".tmp";
     return p.parent_path() / name;
@@ -58,63 +40,6 @@ fs::path temporary_of(const fs::path& p) {
 bool is_temporary(const fs::path& name) {
     const std::string text = shown_path(name);
     return text.size() > 5 && text.front() == '.' && text.ends_with(".tmp");
-}
-
-// A file's size and lower-case hex SHA-256.
-struct Digest {
-    std::uint64_t size = 0;
-    std::string sha256;
-};
-
-// Reads source once, hashing its bytes and writing them to every destination.
-Result<Digest> copy_hashing(const fs::path& source, const std::vector<fs::path>& destinations) {
-    UniqueStream in = open_stream(source, false);
-    if (!in) return failure("read", source, errno);
-    std::vector<UniqueStream> outs;
-    for (const fs::path& d : destinations) {
-        outs.push_back(open_stream(d, true));
-        if (!outs.back()) return failure("write", d, errno);
-    }
-    df::setup::Sha256 hash;
-    std::unique_ptr<char[]> buffer(new char[COPY_BUFFER]);
-    Digest digest;
-    for (;;) {
-        std::size_t got = std::fread(buffer.get(), 1, COPY_BUFFER, in.get());
-        if (got == 0 && std::ferror(in.get())) return failure("read", source, errno);
-        if (got == 0) break;
-        hash.update(buffer.get(), got);
-        for (std::size_t i = 0; i < outs.size(); ++i) {
-            if (std::fwrite(buffer.get(), 1, got, outs[i].get()) != got) return failure("write", destinations[i], errno);
-        }
-        digest.size += got;
-    }
-    for (std::size_t i = 0; i < outs.size(); ++i) {
-        if (int code = close_stream(outs[i])) return failure("write", destinations[i], code);
-    }
-    digest.sha256 = hash.finish();
-    if (digest.sha256.empty()) return Failure{"cannot compute the SHA-256 of " + shown_path(source)};
-    return digest;
-}
-
-Result<> write_text(const fs::path& p, const std::string& text) {
-    UniqueStream out = open_stream(p, true);
-    if (!out) return failure("write", p, errno);
-    if (std::fwrite(text.data(), 1, text.size(), out.get()) != text.size()) return failure("write", p, errno);
-    if (int code = close_stream(out)) return failure("write", p, code);
-    return {};
-}
-
-// The whole text of p, or nothing when it cannot be read (or is missing).
-std::optional<std::string> existing_text(const fs::path& p) {
-    std::error_code ec;
-    if (!fs::is_regular_file(p, ec)) return std::nullopt;
-    UniqueStream in = open_stream(p, false);
-    if (!in) return std::nullopt;
-    std::string text;
-    char buffer[65536];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, in.get())) > 0;) text.append(buffer, got);
-    if (std::ferror(in.get())) return std::nullopt;
-    return text;
 }
 
 // The temporaries and new folders of one run. Until it is dropped, every temporary that is
@@ -145,9 +70,9 @@ public:
         return {};
     }
 
-    // The temporary name of final, removed at the end when it is still there.
-    fs::path temporary(const fs::path& final_path) {
-        temporaries_.push_back(temporary_of(final_path));
+    // The temporary name of final (temporary_of), removed at the end when it is still there.
+    fs::path temporary(const fs::path& final_path, const std::string& prefix = "") {
+        temporaries_.push_back(temporary_of(final_path, prefix));
         return temporaries_.back();
     }
 
@@ -220,7 +145,8 @@ Result<Written> write_release(const std::vector<SourceFile>& files, const std::s
     for (const SourceFile& source : files) {
         const fs::path derived = path_from_utf8(df::setup::default_asset_name(source.path));
         std::vector<fs::path> t;
-        for (const fs::path& folder : asset_folders) t.push_back(staging.temporary(folder / derived));
+        const std::string prefix = std::to_string(temporaries.size()) + "-";
+        for (const fs::path& folder : asset_folders) t.push_back(staging.temporary(folder / derived, prefix));
         Result<Digest> digest = copy_hashing(source.source, t);
         if (!digest) return Failure{digest.error()};
         w.files.push_back({source.path, digest->size, digest->sha256, {}});
@@ -256,7 +182,7 @@ Result<Written> write_release(const std::vector<SourceFile>& files, const std::s
     std::optional<std::string> signature;
     if (options.key) {
         for (const fs::path& folder : document_folders) {
-            auto held = existing_text(folder / signature_name);
+            auto held = existing_text_of(folder / signature_name);
             auto rs = held ? df::setup::parse_signature_text(*held) : std::nullopt;
             if (rs && df::setup::ecdsa_p256_verify(options.key->xy, w.manifest, *rs)) signature = held;
             if (signature) break;
@@ -268,7 +194,7 @@ Result<Written> write_release(const std::vector<SourceFile>& files, const std::s
         }
     }
     std::string latest = latest_text(tag, version, published);
-    if (auto held = existing_text(latest_path); held && !other) {
+    if (auto held = existing_text_of(latest_path); held && !other) {
         auto index = df::setup::parse_mirror_index(*held);
         if (index && latest_text(tag, version, index->published) == *held) latest = *held;
     }
@@ -319,17 +245,17 @@ Result<Written> write_release(const std::vector<SourceFile>& files, const std::s
     }
     for (std::size_t t = 0; t < document_folders.size(); ++t) {
         const fs::path manifest = document_folders[t] / "manifest.json", sig = document_folders[t] / signature_name;
-        if (Result<> r = place(staged.manifests[t], manifest, existing_text(manifest) == w.manifest); !r) {
+        if (Result<> r = place(staged.manifests[t], manifest, existing_text_of(manifest) == w.manifest); !r) {
             return Failure{r.error()};
         }
         std::error_code ec;
         if (signature) {
-            if (Result<> r = place(staged.signatures[t], sig, existing_text(sig) == signature); !r) return Failure{r.error()};
+            if (Result<> r = place(staged.signatures[t], sig, existing_text_of(sig) == signature); !r) return Failure{r.error()};
         } else if (fs::remove(sig, ec)) {
             changed(sig);
         }
     }
-    if (Result<> r = place(staged.latest, latest_path, existing_text(latest_path) == latest); !r) {
+    if (Result<> r = place(staged.latest, latest_path, existing_text_of(latest_path) == latest); !r) {
         return Failure{r.error()};
     }
 

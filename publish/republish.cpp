@@ -1,7 +1,7 @@
 #include "publish/republish.h"
 
-#include <fstream>
-#include <sstream>
+#include "publish/file_io.h"
+
 
 namespace df::publish {
 namespace fs = std::filesystem;
@@ -11,10 +11,8 @@ LiveRelease live_release(const std::vector<fs::path>& manifests) {
     for (const fs::path& p : manifests) {
         std::error_code ec;
         if (!fs::exists(p, ec)) continue;
-        std::ifstream in(p, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        live.manifests.push_back(text.str());
+        Result<std::string> text = read_text(p);
+        live.manifests.push_back(text ? *text : std::string());  // unreadable: other than any new one
         if (live.manifests.size() == 1) {
             if (auto m = df::setup::parse_manifest(live.manifests.back())) live.files = std::move(m->files);
         }
