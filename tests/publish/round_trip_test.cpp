@@ -101,6 +101,13 @@ TEST(RoundTrip, WindowsToolWritesTheSameTrees) {
         EXPECT_EQ(native.erase(name), 1u) << name;
     }
     EXPECT_EQ(differing(windows, native), "");
+
+    // A second run with the same files changes nothing, the publication time included.
+    const std::map<std::string, std::string> first = files_below(out);
+    ProcessResult again = run_tool(L"release --from \"" + BUILD + L"\" --tag " + from_utf8(TAG) + L" --out \"" + out +
+                                   L"\" --key \"" + TEST_KEY + L"\"");
+    ASSERT_EQ(again.exit_code, 0u);
+    EXPECT_EQ(differing(files_below(out), first), "");
 }
 
 TEST(RoundTrip, WindowsNewKeyIsTheCurrentUsersOnly) {
