@@ -28,15 +28,12 @@ constexpr std::string_view PART_KEY = ".PART";
 // Windows drops trailing dots and spaces from every path segment when it opens a file.
 std::string windows_form(std::string_view path) {
     std::string out;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = path.find('/', start);
-        std::string_view seg = path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        while (!seg.empty() && (seg.back() == '.' || seg.back() == ' ')) seg.remove_suffix(1);
-        out.append(seg);
-        if (end == std::string_view::npos) break;
-        out.push_back('/');
-        start = end + 1;
+    bool first = true;
+    for (std::string seg : split_on(path, '/')) {
+        while (!seg.empty() && (seg.back() == '.' || seg.back() == ' ')) seg.pop_back();
+        if (!first) out.push_back('/');
+        first = false;
+        out += seg;
     }
     return out;
 }
@@ -73,15 +70,10 @@ bool is_preserved_path(std::string_view path) {
 
 PathProblem path_problem(std::string_view path) {
     if (!is_safe_relative_path(path)) return PathProblem::unsafe;
-    for (std::size_t start = 0;;) {
-        std::size_t end = path.find('/', start);
-        std::string_view seg = path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        // Segments are never empty here.
+    for (const std::string& seg : split_on(path, '/')) {  // never empty here
         if (seg.back() == '.' || seg.back() == ' ') return PathProblem::trailing_dot_or_space;
         std::wstring wide(seg.begin(), seg.end());  // reserved names are ASCII; other bytes never match
         if (is_reserved_device_name(wide)) return PathProblem::reserved_name;
-        if (end == std::string_view::npos) break;
-        start = end + 1;
     }
     return is_preserved_path(path) ? PathProblem::preserved : PathProblem::none;
 }

@@ -1,5 +1,7 @@
 #include "release/manifest.h"
 
+#include "release/version.h"
+
 #include <nlohmann/json.hpp>
 
 namespace df::setup {
@@ -113,14 +115,10 @@ UnsafePath unsafe_path(std::string_view path) {
                 break;
         }
     }
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = path.find('/', start);
-        std::string_view segment = path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    for (const std::string& segment : split_on(path, '/')) {
         if (segment.empty() || segment == "." || segment == "..") return UnsafePath::segment;
-        if (end == std::string_view::npos) return UnsafePath::none;
-        start = end + 1;
     }
+    return UnsafePath::none;
 }
 
 bool is_safe_relative_path(std::string_view path) { return unsafe_path(path) == UnsafePath::none; }
