@@ -11,8 +11,13 @@ namespace df::publish {
 namespace fs = std::filesystem;
 namespace {
 
+std::string too_large(std::uint64_t limit) {
+    return "larger than the " + std::to_string(limit) + " bytes the setup fetches";
+}
+
 // Why the setup would refuse the manifest text for tag, or empty.
 std::string manifest_problem(const std::string& text, const std::string& tag, const std::vector<PublishedFile>& files) {
+    if (text.size() > df::setup::MANIFEST_MAX_BYTES) return too_large(df::setup::MANIFEST_MAX_BYTES);
     std::string error;
     auto manifest = df::setup::parse_manifest(text, &error);
     if (!manifest) return error;
@@ -33,6 +38,7 @@ std::string manifest_problem(const std::string& text, const std::string& tag, co
 
 // Why the setup would refuse latest.json's text for tag, or empty.
 std::string latest_problem(const std::string& text, const std::string& tag) {
+    if (text.size() > df::setup::MIRROR_INDEX_MAX_BYTES) return too_large(df::setup::MIRROR_INDEX_MAX_BYTES);
     std::string error;
     auto index = df::setup::parse_mirror_index(text, &error);
     if (!index) return "bad latest.json: " + error;

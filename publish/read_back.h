@@ -18,7 +18,8 @@ struct WrittenDocuments {
     std::vector<std::filesystem::path> signatures; // manifest.json.sig of each tree (none unsigned)
 };
 
-// Refusals of what the setup would refuse: latest.json through parse_mirror_index and
+// Refusals of what the setup would refuse: each document larger than the setup fetches,
+// latest.json through parse_mirror_index and
 // release_from_mirror_index (the mirror_url rule) on the built-in mirror, whose manifest and files
 // must be TAG's conventional ones; each manifest through parse_manifest, manifest_accepted and the
 // plan's rules, listing exactly files; each signature through parse_signature_text and the
