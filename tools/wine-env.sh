@@ -1,5 +1,5 @@
 # Sourced with the build folder as $1: sets the Wine environment for that folder and defines
-# df_wine_prefix_ready, which makes the prefix once and starts a warm wineserver.
+# df_wine_prefix_ready, which makes the prefix once and starts a warm wineserver, and df_winpath.
 export WINEPREFIX="$1/wine/prefix"
 export HOME="$1/wine/home"          # Wine links Desktop and Documents into $HOME
 export WINEARCH=win64
@@ -56,3 +56,6 @@ df_wine_prefix_ready() {
   wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
   return 0
 }
+
+# The Windows form of a Linux path under Wine: Z: and backslashes.
+df_winpath() { echo "Z:${1//\//\\}"; }
