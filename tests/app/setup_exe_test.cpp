@@ -1,4 +1,5 @@
 // The real duskfern-setup.exe, started as a user would start it, judged by its log and exit code.
+#include "app/log.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -14,10 +15,12 @@ struct SetupRun {
     std::string log;
 };
 
-// Runs the setup with arguments, its temp folder pointed at tmp (so the default log lands there).
-SetupRun run_setup(const std::wstring& args, const std::wstring& log_file, const std::wstring& tmp) {
+// Runs the setup with arguments, its temp folder pointed at tmp (so the default log lands there),
+// and the extra environment entries env ("NAME=value" lines).
+SetupRun run_setup(const std::wstring& args, const std::wstring& log_file, const std::wstring& tmp,
+                   const std::wstring& env = L"") {
     std::wstring cmd = L"\"" + setup_exe() + L"\" " + args;
-    ProcessResult r = run_process(cmd, 60000, L"TEMP=" + tmp + L"\nTMP=" + tmp);
+    ProcessResult r = run_process(cmd, 60000, L"TEMP=" + tmp + L"\nTMP=" + tmp + L"\n" + env);
     EXPECT_TRUE(r.started);
     EXPECT_FALSE(r.timed_out);
     return {r.exit_code, read_file(log_file)};
@@ -81,4 +84,25 @@ TEST(SetupExe, LogInMissingFolderDoesNotStopTheRun) {
     SetupRun r = run_setup(L"--silent --source x --log \"" + log + L"\"", log, dir);
     EXPECT_EQ(r.exit_code, 2u);
     EXPECT_TRUE(r.log.empty());
+}
+
+// A delay-loaded system DLL that cannot be loaded ends the run with the job's plain failure, not
+// with the delay-load helper's exception. Wine's "disabled" DLL override stands in for a Windows
+// without the DLL; the sources are closed ports, and nothing is fetched before the failure.
+TEST(SetupExe, MissingSystemDllIsAPlainFailure) {
+    struct Case {
+        const wchar_t* disabled;
+        const char* failure;
+    } cases[] = {{L"winhttp", "FAILED WinHTTP is not available\r\n"},
+                 {L"bcrypt", "FAILED CNG (bcrypt.dll) is not available\r\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(df::setup::to_utf8(c.disabled));
+        std::wstring dir = scratch_folder("exe-nodll");
+        std::wstring log = dir + L"\\setup.log";
+        SetupRun r = run_setup(L"--silent --dir \"" + dir + L"\\app\" --log \"" + log + L"\"", log, dir,
+                               L"WINEDLLOVERRIDES=" + std::wstring(c.disabled) + L"=d;mscoree,mshtml=\n"
+                               L"DUSKFERN_UPDATE_MIRROR=http://127.0.0.1:9\nDUSKFERN_UPDATE_BASE=http://127.0.0.1:9/gh");
+        EXPECT_EQ(r.exit_code, 1u) << r.log;
+        EXPECT_NE(r.log.find(c.failure), std::string::npos) << r.log;
+    }
 }
