@@ -1,7 +1,7 @@
 // The setup's two flows as a user runs them from a Downloads folder, for tests/app/planted_dlls.sh:
 // a silent install with the shortcut, and in the window the folder picker, the shortcut box,
-// Install and Launch. DF_CHILD_WINEDEBUG and DF_CHILD_WINEDLLOVERRIDES reach the setup's
-// environment only; DF_SETUP_PIDS names a file that gets the setup's process ids, one a line in hex.
+// Install and Launch. DF_CHILD_WINEDEBUG reaches the setup's environment only; DF_SETUP_PIDS names
+// a file that gets the setup's process ids, one a line in hex.
 #include "folder/known_folder.h"
 #include "tests/support/publish_release.h"
 #include "tests/ui/setup_window.h"
@@ -31,7 +31,6 @@ struct Published {
 std::wstring child_env(const TestServer& server) {
     std::wstring out = server_sources(server);
     if (std::string v = env("DF_CHILD_WINEDEBUG"); !v.empty()) out += L"\nWINEDEBUG=" + from_utf8(v);
-    if (std::string v = env("DF_CHILD_WINEDLLOVERRIDES"); !v.empty()) out += L"\nWINEDLLOVERRIDES=" + from_utf8(v);
     return out;
 }
 
@@ -57,7 +56,7 @@ TEST(PlantedDlls, SilentInstallWithShortcut) {
     ASSERT_TRUE(setup.start(L"\"" + setup_exe() + L"\" --silent --shortcut --dir \"" + dir + L"\" --log \"" + log + L"\"",
                             L"TEMP=" + scratch + L"\nTMP=" + scratch + L"\n" + child_env(p.server)));
     note_pid(setup.pid());
-    EXPECT_EQ(setup.wait(120000), std::optional<unsigned long>(0)) << read_file(log);
+    EXPECT_EQ(setup.wait(60000), std::optional<unsigned long>(0)) << read_file(log);
     EXPECT_TRUE(file_exists(dir + L"\\res\\pack.bin"));
     EXPECT_TRUE(file_exists(desktop_link())) << read_file(log);
     ::DeleteFileW(desktop_link().c_str());

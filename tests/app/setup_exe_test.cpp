@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <regex>
 
 using namespace df::test;
@@ -15,12 +17,10 @@ struct SetupRun {
     std::string log;
 };
 
-// Runs the setup with arguments, its temp folder pointed at tmp (so the default log lands there),
-// and the extra environment entries env ("NAME=value" lines).
-SetupRun run_setup(const std::wstring& args, const std::wstring& log_file, const std::wstring& tmp,
-                   const std::wstring& env = L"") {
+// Runs the setup with arguments, its temp folder pointed at tmp (so the default log lands there).
+SetupRun run_setup(const std::wstring& args, const std::wstring& log_file, const std::wstring& tmp) {
     std::wstring cmd = L"\"" + setup_exe() + L"\" " + args;
-    ProcessResult r = run_process(cmd, 60000, L"TEMP=" + tmp + L"\nTMP=" + tmp + L"\n" + env);
+    ProcessResult r = run_process(cmd, 60000, L"TEMP=" + tmp + L"\nTMP=" + tmp);
     EXPECT_TRUE(r.started);
     EXPECT_FALSE(r.timed_out);
     return {r.exit_code, read_file(log_file)};
@@ -87,8 +87,9 @@ TEST(SetupExe, LogInMissingFolderDoesNotStopTheRun) {
 }
 
 // A delay-loaded system DLL that cannot be loaded ends the run with the job's plain failure, not
-// with the delay-load helper's exception. Wine's "disabled" DLL override stands in for a Windows
-// without the DLL; the sources are closed ports, and nothing is fetched before the failure.
+// with the delay-load helper's exception. A copy of the setup with the DLL disabled stands in for a
+// Windows without it (Wine reads a program's DLL overrides from the registry, by file name); the
+// sources are closed ports, and nothing is fetched before the failure.
 TEST(SetupExe, MissingSystemDllIsAPlainFailure) {
     struct Case {
         const wchar_t* disabled;
@@ -98,11 +99,16 @@ TEST(SetupExe, MissingSystemDllIsAPlainFailure) {
     for (const Case& c : cases) {
         SCOPED_TRACE(df::setup::to_utf8(c.disabled));
         std::wstring dir = scratch_folder("exe-nodll");
+        std::wstring name = L"duskfern-setup-no-" + std::wstring(c.disabled) + L".exe";
+        std::wstring key = L"Software\\Wine\\AppDefaults\\" + name + L"\\DllOverrides";
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), c.disabled, REG_SZ, L"", sizeof(wchar_t)),
+                  ERROR_SUCCESS);
+        ASSERT_TRUE(::CopyFileW(setup_exe().c_str(), (dir + L"\\" + name).c_str(), FALSE));
         std::wstring log = dir + L"\\setup.log";
-        SetupRun r = run_setup(L"--silent --dir \"" + dir + L"\\app\" --log \"" + log + L"\"", log, dir,
-                               L"WINEDLLOVERRIDES=" + std::wstring(c.disabled) + L"=d;mscoree,mshtml=\n"
-                               L"DUSKFERN_UPDATE_MIRROR=http://127.0.0.1:9\nDUSKFERN_UPDATE_BASE=http://127.0.0.1:9/gh");
-        EXPECT_EQ(r.exit_code, 1u) << r.log;
-        EXPECT_NE(r.log.find(c.failure), std::string::npos) << r.log;
+        std::wstring cmd = L"\"" + dir + L"\\" + name + L"\" --silent --dir \"" + dir + L"\\app\" --log \"" + log + L"\"";
+        ProcessResult r = run_process(cmd, 60000, L"DUSKFERN_UPDATE_MIRROR=http://127.0.0.1:9\n"
+                                                  L"DUSKFERN_UPDATE_BASE=http://127.0.0.1:9/gh");
+        EXPECT_EQ(r.exit_code, 1u) << read_file(log);
+        EXPECT_NE(read_file(log).find(c.failure), std::string::npos) << read_file(log);
     }
 }
