@@ -62,7 +62,6 @@ bool keep_dll_loads_in_system_folder() {
 
 }  // namespace df::setup
 
-// The delay-load helper (mingw-w64's libmingwex) reads this hook; defining it here keeps the
-// library's empty one out of the link.
-// (delayimp.h declares it extern "C".)
+// The delay-load helper (mingw-w64's libmingwex) reads this hook (declared extern "C" in
+// delayimp.h); defining it here keeps the library's empty one out of the link.
 PfnDliHook __pfnDliFailureHook2 = df::setup::on_delay_load_failure;
