@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/command_line.h"
+#include "app/dll_search.h"
 #include "app/handle.h"
 #include "app/log.h"
 #include "app/proxy_options.h"
@@ -76,11 +77,24 @@ int run_window_flow(const Options& o) {
     return run_window(o.dir ? *o.dir : default_folder(), proxy, bad_proxy);
 }
 
+// The setup stops when it cannot keep DLL loads out of its own folder: a DLL planted there
+// would run inside it. Nothing else has run yet but the log and the command line (kernel32 and
+// shell32, both loaded with the process).
+int refuse_unsafe_dll_search(bool silent) {
+    const char* problem = "this Windows cannot keep DLL loads to the system folder (SetDefaultDllDirectories); "
+                          "update Windows and run the setup again";
+    log_line(std::string("FAILED ") + problem);
+    if (!silent) ::MessageBoxW(nullptr, from_utf8(problem).c_str(), L"duskfern setup", MB_OK | MB_ICONERROR);
+    return 1;
+}
+
 }  // namespace
 
 int run_setup() {
+    // First, before anything can load a DLL by name: only from the system folder.
+    const bool dll_search_safe = keep_dll_loads_in_system_folder();
     use_chinese = is_chinese_ui_language(::GetUserDefaultUILanguage());
-    HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    HRESULT com = dll_search_safe ? ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED) : E_ABORT;
     set_log_path(default_log_path());
 
     Options o = parse_command_line(program_arguments());
@@ -88,7 +102,12 @@ int run_setup() {
     if (o.lang) use_chinese = lang_value_selects_chinese(*o.lang);
     log_line(header_line(::GetCurrentProcessId(), o.silent, use_chinese));
 
-    int code = o.silent ? run_silent(o) : run_window_flow(o);
+    int code = 0;
+    if (!dll_search_safe) {
+        code = refuse_unsafe_dll_search(o.silent);
+    } else {
+        code = o.silent ? run_silent(o) : run_window_flow(o);
+    }
     if (SUCCEEDED(com)) ::CoUninitialize();
     return code;
 }

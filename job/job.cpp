@@ -6,6 +6,7 @@
 #include "job/finish.h"
 #include "job/plan.h"
 #include "net/ecdsa.h"
+#include "net/sha256.h"
 #include "net/http.h"
 #include "release/release_key.h"
 #include "release/resolve.h"
@@ -48,6 +49,7 @@ public:
                  " prefer=" + source_name(job_.source));
         Http http(job_.proxy);
         if (!http.is_open()) return fail("WinHTTP is not available");
+        if (!Sha256().usable()) return fail("CNG (bcrypt.dll) is not available");
         report(L"checking");
 
         // Latest release: the preferred source, then the other one.
