@@ -30,15 +30,19 @@ df_wine_make_prefix() {
   done
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Microsoft YaHei UI" /t REG_SZ \
     /d "WenQuanYi Micro Hei" /f </dev/null >/dev/null 2>&1
+  # A crashed test program prints its backtrace into the test's output and ends: Wine's crash
+  # dialog would wait for a click that never comes under xvfb and hold ctest until its time-out.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
   wineserver -w
   [ "$fonts" = no ] || touch "$WINEPREFIX/.df-fonts"
-  touch "$WINEPREFIX/.df-ready"
+  touch "$WINEPREFIX/.df-ready" "$WINEPREFIX/.df-no-crash-dialog"
 }
 
-# Whether the prefix is made, and has Wine's fonts when they are installed (a prefix made
-# before the package was installed is made again).
+# Whether the prefix is made with the current settings, and has Wine's fonts when they are
+# installed (a prefix made before the package was installed, or before the crash-dialog setting,
+# is made again).
 df_wine_prefix_made() {
-  [ -e "$WINEPREFIX/.df-ready" ] && { [ -e "$WINEPREFIX/.df-fonts" ] || [ ! -e "$DF_WINE_FONTS/marlett.ttf" ]; }
+  [ -e "$WINEPREFIX/.df-ready" ] && [ -e "$WINEPREFIX/.df-no-crash-dialog" ] && { [ -e "$WINEPREFIX/.df-fonts" ] || [ ! -e "$DF_WINE_FONTS/marlett.ttf" ]; }
 }
 
 df_wine_prefix_ready() {
