@@ -20,6 +20,8 @@ Options parse_command_line(const std::vector<std::wstring>& args) {
         else if (a == L"--log") slot = &o.log;
         else if (a == L"--lang") slot = &o.lang;
         else if (a == L"--connections") slot = &o.connections;
+        else if (a == L"--proxy") slot = &o.proxy;
+        else if (a == L"--proxy-user") slot = &o.proxy_user;
         else if (a == L"--source") plain = &o.source;
         else continue;  // not an option name (also "--dir=D:\x")
         if (i + 1 >= args.size()) break;  // a value-taking option as the last argument is ignored

@@ -12,6 +12,8 @@ struct Options {
     std::optional<std::wstring> dir;
     std::optional<std::wstring> log;
     std::optional<std::wstring> lang;
+    std::optional<std::wstring> proxy;       // "--proxy HOST:PORT"
+    std::optional<std::wstring> proxy_user;  // "--proxy-user NAME" (the password never comes from here)
     std::wstring source = L"mirror";
     std::optional<std::wstring> connections;  // as given; read with connections_value
 };

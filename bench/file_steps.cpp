@@ -7,6 +7,7 @@
 // creating and writing a part file, and its rename.
 #include "app/handle.h"
 #include "app/files.h"
+#include "bench/digest.h"
 #include "net/sha256.h"
 
 #include <chrono>
@@ -75,21 +76,8 @@ int wmain(int argc, wchar_t** argv) {
         std::unique_ptr<unsigned char[]> b(new unsigned char[1u << 20]());
         seen = static_cast<unsigned char>(seen + b[at]);  // the block is really made
     });
-    UniqueAlg alg;
-    ::BCryptOpenAlgorithmProvider(alg.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    std::unique_ptr<unsigned char[]> buffer(new unsigned char[1u << 20]());
-    time_step("digest, reused provider and buffer", files, [&](const std::wstring& f) {
-        UniqueFile file(::CreateFileW(f.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        UniqueHash hash;
-        ::BCryptCreateHash(alg.get(), hash.put(), nullptr, 0, nullptr, 0, 0);
-        DWORD got = 0;
-        while (::ReadFile(file.get(), buffer.get(), 1u << 20, &got, nullptr) && got > 0) {
-            ::BCryptHashData(hash.get(), buffer.get(), got, 0);
-        }
-        unsigned char out[32];
-        ::BCryptFinishHash(hash.get(), out, sizeof out, 0);
-    });
+    df::bench::Digest digest;
+    time_step("digest, reused provider and buffer", files, [&](const std::wstring& f) { digest.file(f); });
     time_step("sha256_file", files, [](const std::wstring& f) { sha256_file(f); });
     std::vector<char> chunk(65536, 'x');
     time_step("part file: create, write 128 KiB", files, [&](const std::wstring& f) {

@@ -7,9 +7,9 @@
 // Folders are created once each; one CNG provider, one read buffer, one download buffer.
 // Prints "files=N bytes=B" and exits 0 when every file was fetched (and hashed).
 #include "app/handle.h"
+#include "bench/digest.h"
 
 #include <cstdio>
-#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -60,32 +60,6 @@ std::vector<Entry> read_list(const wchar_t* list, bool with_url) {
     return out;
 }
 
-class Digest {
-public:
-    Digest() : buffer_(new unsigned char[1u << 20]()) {
-        ::BCryptOpenAlgorithmProvider(alg_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    }
-    // The number of bytes hashed, or -1.
-    long long file(const std::wstring& path) {
-        UniqueFile f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        UniqueHash hash;
-        if (!f || !BCRYPT_SUCCESS(::BCryptCreateHash(alg_.get(), hash.put(), nullptr, 0, nullptr, 0, 0))) return -1;
-        long long total = 0;
-        DWORD got = 0;
-        while (::ReadFile(f.get(), buffer_.get(), 1u << 20, &got, nullptr) && got > 0) {
-            ::BCryptHashData(hash.get(), buffer_.get(), got, 0);
-            total += got;
-        }
-        unsigned char out[32];
-        return BCRYPT_SUCCESS(::BCryptFinishHash(hash.get(), out, sizeof out, 0)) ? total : -1;
-    }
-
-private:
-    UniqueAlg alg_;
-    std::unique_ptr<unsigned char[]> buffer_;
-};
-
 bool fetch(HINTERNET session, const Entry& e, const std::wstring& dest, std::vector<char>& buffer) {
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
@@ -124,7 +98,7 @@ int wmain(int argc, wchar_t** argv) {
     UniqueInternet session(fetching ? ::WinHttpOpen(L"floor", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                                     WINHTTP_NO_PROXY_BYPASS, 0)
                                     : nullptr);
-    Digest digest;
+    df::bench::Digest digest;
     std::vector<char> buffer(65536);
     std::set<std::wstring> folders;
     long long bytes = 0;

@@ -13,6 +13,8 @@ FileOutcome fetch_file(Http& http, const ManifestFile& entry, const std::wstring
         NetError r = http.fetch_verified(s.url, dest, entry.size, entry.sha256, cancel, on_bytes, s.attempts, present);
         if (r.ok) return FileOutcome{present ? FileEnd::present : FileEnd::verified, s.source, {}};
         if (r.cancelled) return FileOutcome{FileEnd::cancelled, s.source, "cancelled"};
+        // Credentials refused for the run fail every source alike: the run's own message.
+        if (std::string m = http.proxy_failure(); !m.empty()) return FileOutcome{FileEnd::proxy_refused, s.source, m};
         log_line(std::string(source_name(s.source)) + " " + entry.path + ": " + r.message);
         if (!errors.empty()) errors += "; ";
         errors += r.message;

@@ -18,6 +18,7 @@ enum class FileEnd {
     not_found,     // every source asked answered 404
     mismatch,      // no source delivered it, at least one sent bytes that failed verification
     local_fault,   // this computer could not store it (cannot write); no further source asked
+    proxy_refused, // the run's proxy wants credentials it was not given; no further source asked
     cancelled,
 };
 

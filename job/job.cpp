@@ -6,6 +6,7 @@
 #include "job/finish.h"
 #include "job/plan.h"
 #include "net/ecdsa.h"
+#include "net/sha256.h"
 #include "net/http.h"
 #include "release/release_key.h"
 #include "release/resolve.h"
@@ -36,8 +37,9 @@ public:
             make_source_config(environment_value(L"DUSKFERN_UPDATE_BASE"), environment_value(L"DUSKFERN_UPDATE_MIRROR"));
         log_line("sources mirror=" + mirror_latest_url(config) + " github=" + config.github_latest_url +
                  " prefer=" + source_name(job_.source));
-        Http http;
+        Http http(job_.proxy);
         if (!http.is_open()) return fail("WinHTTP is not available");
+        if (!Sha256().usable()) return fail("CNG (bcrypt.dll) is not available");
         report(L"checking");
 
         // Latest release: the preferred source, then the other one.
@@ -49,6 +51,7 @@ public:
             release = resolve_latest(http, s, config, &job_.cancel, &error);
             if (release) break;
             if (cancelled()) return fail("cancelled");
+            if (std::string m = http.proxy_failure(); !m.empty()) return fail(m);
             log_line(std::string("latest from ") + source_name(s) + " failed: " + error);
             if (!combined.empty()) combined += "; ";
             combined += std::string(source_name(s)) + ": " + error;
@@ -75,6 +78,7 @@ public:
             } else {
                 error = r.message;
             }
+            if (std::string m = http.proxy_failure(); !m.empty()) return fail(m);
             if (error.empty()) {
                 if (auto m = parse_manifest(body, &error)) {
                     if (manifest_accepted(m->version, tag)) {

@@ -1,5 +1,6 @@
 #pragma once
 // One install run: its inputs, its progress reports and its outcome.
+#include "net/proxy.h"
 #include "release/source.h"
 
 #include <atomic>
@@ -28,6 +29,7 @@ struct Job {
     int connections = DEFAULT_CONNECTIONS;  // files in flight at once, 1 to 16; 1 is one after another
     std::atomic<bool> cancel{false};
     std::function<void(const Progress&)> on_progress;
+    ProxySettings proxy;  // the system's settings unless "--proxy" names one
 
     bool ok = false;
     bool cancelled = false;

@@ -28,15 +28,12 @@ constexpr std::string_view PART_KEY = ".PART";
 // Windows drops trailing dots and spaces from every path segment when it opens a file.
 std::string windows_form(std::string_view path) {
     std::string out;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = path.find('/', start);
-        std::string_view seg = path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        while (!seg.empty() && (seg.back() == '.' || seg.back() == ' ')) seg.remove_suffix(1);
-        out.append(seg);
-        if (end == std::string_view::npos) break;
-        out.push_back('/');
-        start = end + 1;
+    bool first = true;
+    for (std::string seg : split_on(path, '/')) {
+        while (!seg.empty() && (seg.back() == '.' || seg.back() == ' ')) seg.pop_back();
+        if (!first) out.push_back('/');
+        first = false;
+        out += seg;
     }
     return out;
 }
@@ -71,24 +68,20 @@ bool is_preserved_path(std::string_view path) {
     return p == "DATA" || p == "UPDATE-RESULT.JSON" || p == "UPDATE.LOG";
 }
 
-bool is_plannable_path(std::string_view path) {
-    if (!is_safe_relative_path(std::string(path))) return false;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = path.find('/', start);
-        std::string_view seg = path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (seg.back() == '.' || seg.back() == ' ') return false;  // segments are never empty here
+PathProblem path_problem(std::string_view path) {
+    if (!is_safe_relative_path(path)) return PathProblem::unsafe;
+    for (const std::string& seg : split_on(path, '/')) {  // never empty here
+        if (seg.back() == '.' || seg.back() == ' ') return PathProblem::trailing_dot_or_space;
         std::wstring wide(seg.begin(), seg.end());  // reserved names are ASCII; other bytes never match
-        if (is_reserved_device_name(wide)) return false;
-        if (end == std::string_view::npos) return true;
-        start = end + 1;
+        if (is_reserved_device_name(wide)) return PathProblem::reserved_name;
     }
+    return is_preserved_path(path) ? PathProblem::preserved : PathProblem::none;
 }
 
 Plan build_plan(const Manifest& manifest) {
     Plan plan;
     for (const ManifestFile& f : manifest.files) {
-        if (!is_plannable_path(f.path) || is_preserved_path(f.path)) continue;
+        if (path_problem(f.path) != PathProblem::none) continue;
         plan.files.push_back(f);
         plan.bytes_total += f.size;
     }
@@ -110,15 +103,18 @@ std::vector<PathConflict> path_conflicts(const std::vector<std::string>& paths) 
     for (const std::string& path : paths) {
         std::string key = windows_name_key(path);
         if (auto same = first.find(key); same != first.end()) {
-            out.push_back({same->second, path, false});
+            out.push_back({same->second, path, ConflictKind::same_file});
             continue;
         }
         // One of the two is the other's part file: one download would delete the other.
         auto part_of = key.size() > PART_KEY.size() && key.ends_with(PART_KEY)
                            ? first.find(key.substr(0, key.size() - PART_KEY.size()))
                            : first.end();
-        if (part_of == first.end()) part_of = first.find(key + std::string(PART_KEY));
-        if (part_of != first.end()) out.push_back({part_of->second, path, true});
+        if (part_of != first.end()) {
+            out.push_back({part_of->second, path, ConflictKind::part_file_of_earlier});
+        } else if (auto part = first.find(key + std::string(PART_KEY)); part != first.end()) {
+            out.push_back({part->second, path, ConflictKind::earlier_is_part_file});
+        }
         first.emplace(std::move(key), path);
     }
     return out;

@@ -25,11 +25,16 @@ std::string windows_name_key(std::string_view utf8_path);
 // by windows_name_key.
 bool is_preserved_path(std::string_view path);
 
-// True when a manifest path can be written safely on Windows: is_safe_relative_path, and no
-// segment ends in a dot or a space or is a reserved device name.
-bool is_plannable_path(std::string_view path);
+// Why the plan leaves a manifest path out: unsafe (is_safe_relative_path refuses it; unsafe_path
+// says why), a segment that ends in a dot or a space (Windows drops them), a segment that is a
+// reserved device name, or a preserved path (is_preserved_path).
+enum class PathProblem { none, unsafe, trailing_dot_or_space, reserved_name, preserved };
 
-// The plan: entries with a plannable, non-preserved path, in manifest order, and their sizes.
+// The first of those rules that path breaks, in that order (segment by segment for the two
+// segment rules), or none: a path the plan keeps.
+PathProblem path_problem(std::string_view path);
+
+// The plan: entries whose path_problem is none, in manifest order, and their sizes.
 Plan build_plan(const Manifest& manifest);
 
 // The second of two plan paths that name the same file on Windows (case folded by
@@ -37,11 +42,14 @@ Plan build_plan(const Manifest& manifest);
 // nothing when all are distinct.
 std::optional<std::string> conflicting_path(const Plan& plan);
 
-// Two paths that conflicting_path judges to clash: later names the same file as earlier, or one
-// of them is the other's part file (part_file).
+// How two plan paths clash: later names the same file as earlier, later is earlier's part file
+// (earlier + ".part"), or earlier is later's part file.
+enum class ConflictKind { same_file, part_file_of_earlier, earlier_is_part_file };
+
+// Two paths that conflicting_path judges to clash, and how.
 struct PathConflict {
     std::string earlier, later;
-    bool part_file = false;
+    ConflictKind kind = ConflictKind::same_file;
 };
 
 // Every clash among paths under conflicting_path's rule, in list order: each clashing path once,

@@ -1,6 +1,7 @@
 #include "net/http.h"
 
 #include "app/log.h"
+#include "net/body_pace.h"
 #include "net/error_text.h"
 
 #include <vector>
@@ -56,11 +57,20 @@ void set_request_timeouts(HINTERNET request, int timeout_ms) {
     ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &value, sizeof value);
 }
 
-Http::Http() {
+Http::Http(const ProxySettings& proxy) : proxy_(proxy.named), login_(proxy) {
     std::wstring agent = from_utf8(user_agent());
-    session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+    if (proxy_) {
+        // No bypass list: every request of the run goes through the named proxy. Windows sends
+        // the request line to it in absolute form ("GET http://host/x"); Wine's WinHTTP sends
+        // origin form ("GET /x" with a Host header), which proxies accept as well.
+        std::wstring name = from_utf8(proxy_text(*proxy_));
+        session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, name.c_str(),
+                                     WINHTTP_NO_PROXY_BYPASS, 0));
+    } else {
+        session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                  WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session_) {
+    }
+    if (!session_ && !proxy_) {
         session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                      WINHTTP_NO_PROXY_BYPASS, 0));
     }
@@ -110,25 +120,46 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
     // Declared in this order so the request handle closes before the connection.
     UniqueInternet connection(::WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
     if (!connection) return failure(last_error_text("connect") + in_url);
-    UniqueInternet req(::WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                            WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+    auto open_request = [&] {
+        UniqueInternet r(::WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                              WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+        if (r) set_request_timeouts(r.get(), timeout_ms);
+        return r;
+    };
+    UniqueInternet req = open_request();
     if (!req) return failure(last_error_text("request") + in_url);
-    set_request_timeouts(req.get(), timeout_ms);
 
     std::wstring headers = from_utf8(request_headers(range_from));
-    bool sent = ::WinHttpSendRequest(req.get(), headers.c_str(), static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                     0) &&
-                ::WinHttpReceiveResponse(req.get(), nullptr);
-    if (!sent) {
-        std::string text = last_error_text("send");
-        if (is_set(cancel)) return cancelled_result(0);
-        return failure(text + in_url);
-    }
-
     DWORD status = 0;
-    DWORD status_size = sizeof status;
-    ::WinHttpQueryHeaders(req.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                          &status, &status_size, WINHTTP_NO_HEADER_INDEX);
+    ProxyAuthState auth;
+    // A 407 is answered and the request sent again (new credentials on a fresh handle); a
+    // handful of rounds covers the logon, the credentials and a second ask.
+    for (int round = 0;; ++round) {
+        bool sent = ::WinHttpSendRequest(req.get(), headers.c_str(), static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA,
+                                         0, 0, 0) &&
+                    ::WinHttpReceiveResponse(req.get(), nullptr);
+        if (!sent) {
+            DWORD code = ::GetLastError();
+            if (is_set(cancel)) return cancelled_result(0);
+            // With a named proxy the only connection is the one to the proxy.
+            if (proxy_ && (code == ERROR_WINHTTP_CANNOT_CONNECT || code == ERROR_WINHTTP_NAME_NOT_RESOLVED)) {
+                return failure(proxy_unreachable_text(*proxy_, net_error_code_text(code)) + in_url);
+            }
+            return failure("send: " + net_error_code_text(code) + in_url);
+        }
+        status = 0;
+        DWORD status_size = sizeof status;
+        ::WinHttpQueryHeaders(req.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX);
+        if (status != HTTP_STATUS_PROXY_AUTH_REQ || round >= 8) break;
+        ProxyAuthStep step = login_.answer(req.get(), auth, cancel);
+        if (step.kind == ProxyAuthStep::cancelled || is_set(cancel)) return cancelled_result(status);
+        if (step.kind == ProxyAuthStep::fail) return failure(step.message + in_url, status);
+        if (step.kind == ProxyAuthStep::reopen) {
+            req = open_request();
+            if (!req) return failure(last_error_text("request") + in_url);
+        }
+    }
     if (status == 404) {
         NetError r = failure("http 404" + in_url, 404);
         r.not_found = true;
@@ -143,20 +174,41 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
 
     std::vector<char> buffer(READ_BUFFER_SIZE, 0);
     std::uint64_t received = 0;
-    // The pace check: the time and byte count when the body last brought
-    // MIN_BYTES_PER_RECEIVE_TIMEOUT bytes (or began).
-    const ULONGLONG receive_span = static_cast<ULONGLONG>(receive_timeout_ms(timeout_ms));
-    ULONGLONG checkpoint_at = ::GetTickCount64();
-    std::uint64_t checkpoint_bytes = 0;
+    // The pace rule over a sliding span of the receive time-out, from the start of the body; its
+    // failure is worded as the platform's own time-out, so callers treat both alike.
+    const DWORD receive_span = static_cast<DWORD>(receive_timeout_ms(timeout_ms));
+    BodyPace pace(::GetTickCount64(), receive_span, MIN_BYTES_PER_RECEIVE_TIMEOUT);
+    auto pace_failure = [&] { return failure("read: " + net_error_code_text(ERROR_WINHTTP_TIMEOUT) + in_url, status); };
+    constexpr DWORD CLOCK_STEP_MS = 16;  // the step of GetTickCount64 on Windows, at most
+    DWORD wait_ms = receive_span;        // the receive time-out the request has now
     for (;;) {
         if (is_set(cancel)) return cancelled_result(status);
+        // A wait lasts no longer than the pace allows (and a clock step more, so it never ends
+        // before the pace has failed), so a body that falls short is cut then, not at its next
+        // byte. Within a grain of the full span the full time-out stays: no call per chunk for a
+        // healthy body. A platform that keeps the first time-out for the whole body still cuts
+        // it at the check below, when the next bytes come.
+        const std::uint64_t left = pace.time_left(::GetTickCount64());
+        if (left == 0) return pace_failure();
+        const DWORD wanted =
+            left + pace.grain_ms() >= receive_span ? receive_span : static_cast<DWORD>(left) + CLOCK_STEP_MS;
+        if (wanted != wait_ms) {
+            wait_ms = wanted;
+            ::WinHttpSetTimeouts(req.get(), timeout_ms, timeout_ms, timeout_ms, static_cast<int>(wait_ms));
+        }
         // Ask what has arrived first and read no more than that: some WinHTTP implementations
         // fill the whole buffer before returning, so a slow or stalled answer would hold back
         // bytes already received (lost on a time-out, unseen by progress and cancel).
         DWORD available = 0;
         if (!::WinHttpQueryDataAvailable(req.get(), &available)) {
-            return failure(last_error_text("read") + in_url, status);
+            std::string text = last_error_text("read");
+            // A wait that ended after the pace failed (Wine words its time-out as a socket's).
+            if (!pace.holds(::GetTickCount64())) return pace_failure();
+            return failure(text + in_url, status);
         }
+        // What arrives after the span came up short does not undo the failure.
+        const ULONGLONG arrived_at = ::GetTickCount64();
+        if (!pace.holds(arrived_at)) return pace_failure();
         DWORD want = (available == 0 || available > READ_BUFFER_SIZE) ? READ_BUFFER_SIZE : available;
         DWORD got = 0;
         if (!::WinHttpReadData(req.get(), buffer.data(), want, &got)) {
@@ -173,13 +225,7 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
         if (!sink(buffer.data(), got, static_cast<int>(status))) {
             return failure("write failed or response too large" + in_url, status);
         }
-        if (received - checkpoint_bytes >= MIN_BYTES_PER_RECEIVE_TIMEOUT) {
-            checkpoint_at = ::GetTickCount64();
-            checkpoint_bytes = received;
-        } else if (::GetTickCount64() - checkpoint_at >= receive_span) {
-            // Worded as the platform's own time-out, so callers treat both alike.
-            return failure("read: " + net_error_code_text(ERROR_WINHTTP_TIMEOUT) + in_url, status);
-        }
+        pace.arrived(arrived_at, got);
     }
 }
 

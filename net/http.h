@@ -3,6 +3,7 @@
 #include "app/handle.h"
 #include "net/http_text.h"
 #include "net/net_error.h"
+#include "net/proxy_login.h"
 
 #include <atomic>
 #include <cstdint>
@@ -20,9 +21,12 @@ using ByteProgress = std::function<void(std::uint64_t written)>;
 class Http {
 public:
     // Opens WinHTTP (automatic proxy, then default proxy); never fails, see is_open().
-    Http();
+    Http() : Http(ProxySettings{}) {}
+    // Opens WinHTTP through proxy.named when set (every request goes there, https through
+    // CONNECT), else as Http(); a 407 is answered as proxy says.
+    explicit Http(const ProxySettings& proxy);
     // Takes an already opened WinHTTP session, or none (every request then fails).
-    explicit Http(UniqueInternet session) : session_(std::move(session)) {}
+    explicit Http(UniqueInternet session) : session_(std::move(session)), login_(ProxySettings{}) {}
     Http(const Http&) = delete;
     Http& operator=(const Http&) = delete;
 
@@ -48,8 +52,14 @@ public:
     NetError request(const std::string& url, std::uint64_t range_from, const std::atomic<bool>* cancel,
                      int timeout_ms, const BodySink& sink);
 
+    // The run-wide failure once a proxy refused the credentials for good or none were given;
+    // empty until then.
+    std::string proxy_failure() const { return login_.failure(); }
+
 private:
     UniqueInternet session_;
+    std::optional<ProxyAddress> proxy_;  // the named proxy, for messages
+    ProxyLogin login_;                   // shared by every transfer of the run
 };
 
 // The part file that download and fetch_verified keep beside dest: dest + ".part".

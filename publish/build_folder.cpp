@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <type_traits>
 
 namespace df::publish {
 namespace fs = std::filesystem;
 using df::setup::append_utf8;
+using df::setup::utf16_code_point;
+using df::setup::utf16_sequence;
 using df::setup::utf8_sequence;
 
 namespace {
@@ -19,9 +22,25 @@ std::string escaped(const char* form, unsigned value) {
     return buf;
 }
 
-// Whether p (canonical) is root (canonical) or lies below it.
-bool inside(const fs::path& p, const fs::path& root) {
-    return std::mismatch(root.begin(), root.end(), p.begin(), p.end()).first == root.end();
+// text as UTF-8: each valid sequence (sequence gives its length) appended, each unit that starts
+// none shown in form; a failure when there was one.
+template <typename View, typename Sequence, typename Append>
+Result<std::string> converted(View text, const char* form, Sequence sequence, Append append) {
+    std::string out;
+    bool ok = true;
+    while (!text.empty()) {
+        std::size_t n = sequence(text);
+        if (n == 0) {
+            ok = false;
+            out += escaped(form, static_cast<unsigned>(static_cast<std::make_unsigned_t<typename View::value_type>>(text[0])));
+            n = 1;
+        } else {
+            append(out, text, n);
+        }
+        text.remove_prefix(n);
+    }
+    if (!ok) return Failure{out};
+    return out;
 }
 
 // One folder still to walk: where it is, its path prefix, and the canonical folders it lies in
@@ -34,6 +53,10 @@ struct Pending {
 
 }  // namespace
 
+bool lies_within(const fs::path& p, const fs::path& root) {
+    return std::mismatch(root.begin(), root.end(), p.begin(), p.end()).first == root.end();
+}
+
 bool is_valid_utf8(std::string_view text) {
     while (!text.empty()) {
         std::size_t n = utf8_sequence(text);
@@ -43,46 +66,30 @@ bool is_valid_utf8(std::string_view text) {
     return true;
 }
 
-NameText utf8_name(std::string_view bytes) {
-    NameText out;
-    while (!bytes.empty()) {
-        std::size_t n = utf8_sequence(bytes);
-        if (n == 0) {
-            out.ok = false;
-            out.text += escaped("\\x%02X", static_cast<unsigned char>(bytes[0]));
-            n = 1;
-        } else {
-            out.text.append(bytes.substr(0, n));
-        }
-        bytes.remove_prefix(n);
-    }
-    return out;
+Result<std::string> utf8_name(std::string_view bytes) {
+    return converted(bytes, "\\x%02X", utf8_sequence, [](std::string& out, std::string_view s, std::size_t n) {
+        out.append(s.substr(0, n));
+    });
 }
 
-NameText utf8_name(std::u16string_view utf16) {
-    NameText out;
-    for (std::size_t i = 0; i < utf16.size(); ++i) {
-        char32_t u = utf16[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
-            append_utf8(out.text, 0x10000 + ((u - 0xD800) << 10) + (utf16[i + 1] - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            out.ok = false;
-            out.text += escaped("\\u%04X", static_cast<unsigned>(u));
-        } else {
-            append_utf8(out.text, u);
-        }
-    }
-    return out;
+Result<std::string> utf8_name(std::u16string_view utf16) {
+    return converted(utf16, "\\u%04X", utf16_sequence, [](std::string& out, std::u16string_view s, std::size_t n) {
+        append_utf8(out, utf16_code_point(s, n));
+    });
 }
 
-NameText path_text(const fs::path& p) {
+Result<std::string> path_text(const fs::path& p) {
 #ifdef _WIN32
     const std::wstring& n = p.native();
     return utf8_name(std::u16string(n.begin(), n.end()));
 #else
     return utf8_name(std::string_view(p.native()));
 #endif
+}
+
+std::string shown_path(const fs::path& p) {
+    Result<std::string> text = path_text(p);
+    return text ? *text : text.error();
 }
 
 fs::path path_from_utf8(const std::string& utf8) {
@@ -121,9 +128,9 @@ BuildFolder read_build_folder(const fs::path& root) {
         fs::directory_iterator it(at.dir, ec);
         for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
             const fs::path& entry = it->path();
-            NameText name = path_text(entry.filename());
-            std::string rel = at.prefix + name.text;
-            if (!name.ok) {
+            Result<std::string> name = path_text(entry.filename());
+            std::string rel = at.prefix + (name ? *name : name.error());
+            if (!name) {
                 refuse(rel, "a name that is not valid Unicode text");
                 continue;
             }
@@ -138,7 +145,7 @@ BuildFolder read_build_folder(const fs::path& root) {
                     refuse(rel, "a link that leads nowhere");
                     continue;
                 }
-                if (!inside(canonical, root_canonical)) {
+                if (!lies_within(canonical, root_canonical)) {
                     refuse(rel, "a link that leads outside the build folder");
                     continue;
                 }

@@ -1,6 +1,8 @@
 #pragma once
 // The files of the application's build folder as the release tool reads them. Portable
 // (std::filesystem): the same walk in the native and the Windows build.
+#include "publish/result.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -16,9 +18,9 @@ struct SourceFile {
 
 // One path the tool will not publish, and why, in plain words.
 struct Refusal {
-    std::string path;    // as printable text (printable_path)
+    std::string path;    // as printable text (printable_path); empty for a refusal of the whole run
     std::string reason;  // such as "a special file (not a file, folder or link)"
-    std::string line() const { return path + ": " + reason; }
+    std::string line() const { return path.empty() ? reason : path + ": " + reason; }
 };
 
 struct BuildFolder {
@@ -32,21 +34,23 @@ struct BuildFolder {
 // leads nowhere or outside root, a folder that cannot be read.
 BuildFolder read_build_folder(const std::filesystem::path& root);
 
+// Whether p is root or lies below it, both canonical.
+bool lies_within(const std::filesystem::path& p, const std::filesystem::path& root);
+
 // Whether text is valid UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
 bool is_valid_utf8(std::string_view text);
 
 // The UTF-8 form of a file name: native names are bytes that must be valid UTF-8, Windows names
-// UTF-16 that must hold no unpaired surrogate. When ok is false, text shows each byte or unit
-// that does not convert as "\xNN" or "\uNNNN".
-struct NameText {
-    std::string text;
-    bool ok = true;
-};
-NameText utf8_name(std::string_view bytes);
-NameText utf8_name(std::u16string_view utf16);
+// UTF-16 that must hold no unpaired surrogate. A failure's text shows the name with each byte
+// or unit that does not convert as "\xNN" or "\uNNNN".
+Result<std::string> utf8_name(std::string_view bytes);
+Result<std::string> utf8_name(std::u16string_view utf16);
 
 // The UTF-8 text of a path as the system names it (native bytes, or UTF-16 on Windows).
-NameText path_text(const std::filesystem::path& p);
+Result<std::string> path_text(const std::filesystem::path& p);
+
+// path_text's text, or its failure's: the path as messages show it.
+std::string shown_path(const std::filesystem::path& p);
 
 // A UTF-8 text as a file system path.
 std::filesystem::path path_from_utf8(const std::string& utf8);

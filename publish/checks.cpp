@@ -13,8 +13,6 @@
 namespace df::publish {
 namespace {
 
-// The longest file name the file systems of both trees (and the servers) take.
-constexpr std::size_t MAX_ASSET_NAME_BYTES = 255;
 
 std::string folded_ascii(std::string text) {
     for (char& c : text) {
@@ -23,36 +21,51 @@ std::string folded_ascii(std::string text) {
     return text;
 }
 
-bool ends_in_dot_or_space(std::string_view path) {
-    for (std::size_t end; !path.empty(); path.remove_prefix(end + 1)) {
-        end = path.find('/');
-        std::string_view seg = path.substr(0, end);
-        if (!seg.empty() && (seg.back() == '.' || seg.back() == ' ')) return true;
-        if (end == std::string_view::npos) break;
-    }
-    return false;
-}
-
-// Why the setup would not install path, or empty when it would.
+// Why the setup would not install path, or empty when it would: the plan's reason in words.
 std::string install_problem(const std::string& path) {
-    if (!df::setup::is_safe_relative_path(path)) {
-        if (path.size() > df::setup::MAX_RELATIVE_PATH_BYTES) {
-            return "a path longer than the " + std::to_string(df::setup::MAX_RELATIVE_PATH_BYTES) +
-                   " bytes the setup accepts";
-        }
-        return "holds a character the setup refuses in a path (\\ : * ? \" < > | or a control character)";
+    using df::setup::PathProblem;
+    using df::setup::UnsafePath;
+    switch (df::setup::path_problem(path)) {
+        case PathProblem::unsafe:
+            switch (df::setup::unsafe_path(path)) {
+                case UnsafePath::length:
+                    return "a path longer than the " + std::to_string(df::setup::MAX_RELATIVE_PATH_BYTES) +
+                           " bytes the setup accepts";
+                case UnsafePath::segment:  // names from a folder walk are never empty, "." or ".."
+                    return "a path with an empty, \".\" or \"..\" segment, which the setup refuses";
+                case UnsafePath::character:
+                case UnsafePath::none:
+                    break;
+            }
+            return "holds a character the setup refuses in a path (\\ : * ? \" < > | or a control character)";
+        case PathProblem::trailing_dot_or_space:
+            return "a name that ends in a dot or a space, which Windows drops";
+        case PathProblem::reserved_name:
+            return "a reserved device name on Windows (such as CON, NUL, COM1 or LPT1)";
+        case PathProblem::preserved:
+            return "a preserved path, which the setup never writes";
+        case PathProblem::none:
+            break;
     }
-    if (!df::setup::is_plannable_path(path)) {
-        if (ends_in_dot_or_space(path)) return "a name that ends in a dot or a space, which Windows drops";
-        return "a reserved device name on Windows (such as CON, NUL, COM1 or LPT1)";
-    }
-    if (df::setup::is_preserved_path(path)) return "a preserved path, which the setup never writes";
     std::string asset = df::setup::default_asset_name(path);
     if (asset.size() > MAX_ASSET_NAME_BYTES) {
         return "published as " + asset + ", an asset name longer than the " + std::to_string(MAX_ASSET_NAME_BYTES) +
                " bytes a file name may have";
     }
     return {};
+}
+
+// A clash of two paths in words, for the later one.
+std::string conflict_reason(const df::setup::PathConflict& c) {
+    switch (c.kind) {
+        case df::setup::ConflictKind::part_file_of_earlier:
+            return "the name of the part file through which the setup downloads " + c.earlier;
+        case df::setup::ConflictKind::earlier_is_part_file:
+            return "the setup downloads it through a part file named " + c.earlier + ", which the release also holds";
+        case df::setup::ConflictKind::same_file:
+            break;
+    }
+    return "names the same file on Windows as " + c.earlier;
 }
 
 bool is_tag_character(char c) {
@@ -96,12 +109,7 @@ std::vector<Refusal> check_files(const BuildFolder& build, const std::string& ve
     }
 
     for (const df::setup::PathConflict& c : df::setup::path_conflicts(installable)) {
-        std::string reason = !c.part_file ? "names the same file on Windows as " + c.earlier
-                             : c.later.size() > c.earlier.size()
-                                 ? "the name of the part file through which the setup downloads " + c.earlier
-                                 : "the setup downloads it through a part file named " + c.earlier +
-                                       ", which the release also holds";
-        out.push_back({c.later, reason});
+        out.push_back({c.later, conflict_reason(c)});
     }
 
     // Servers (and GitHub) may treat asset names without regard to letter case; the two

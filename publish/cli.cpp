@@ -19,6 +19,7 @@ namespace {
 
 constexpr const char* USAGE =
     "usage: duskfern-publish release --from BUILD_DIR --tag TAG --out OUT_DIR [--version VERSION] [--key KEYFILE]\n"
+    "                                [--replace]\n"
     "       duskfern-publish new-key KEYFILE\n"
     "       duskfern-publish --help\n";
 
@@ -32,6 +33,7 @@ constexpr const char* HELP =
     "                         upload them to the GitHub release named TAG\n"
     "  --version VERSION      the manifest's version (default: TAG without its leading v)\n"
     "  --key KEYFILE          signs manifest.json with the key: manifest.json.sig beside it in both trees\n"
+    "  --replace              replaces TAG when OUT_DIR holds it with other files (without it: refused)\n"
     "\n"
     "new-key  writes a new signing key (ECDSA P-256) to KEYFILE, readable only by you, and prints the\n"
     "  build option that pins its public key into a setup. It never replaces an existing file. Keep the\n"
@@ -41,11 +43,14 @@ constexpr const char* HELP =
     "(unsafe, not writable on Windows, preserved such as data/... or update.log), paths that name the\n"
     "same file on Windows, asset names that are the same with letter case ignored, special files, links\n"
     "that lead nowhere or outside BUILD_DIR, names that are not UTF-8, no duskfern-overlay.exe at the\n"
-    "top of BUILD_DIR, a TAG that is no version, a VERSION that does not match TAG.\n"
+    "top of BUILD_DIR, a TAG that is no version, a VERSION that does not match TAG, documents that the\n"
+    "setup would not read back as written, a TAG already published with other files (without --replace).\n"
     "\n"
-    "Every output file is written through a temporary name; a second run with the same TAG replaces\n"
-    "that release and removes its files that are gone. latest.json's publication time is the time of\n"
-    "the run, or SOURCE_DATE_EPOCH (seconds since 1970, UTC) when set, for a reproducible release.\n"
+    "Every output file is written through a temporary name. A second run of TAG with the same files\n"
+    "changes nothing. With --replace, files whose bytes changed get new asset names (their digest in\n"
+    "front), so a manifest that a running install holds stays true to the files until the next\n"
+    "replacement; see the README. latest.json's publication time is the time of the run, or\n"
+    "SOURCE_DATE_EPOCH (seconds since 1970, UTC) when set, for a reproducible release.\n"
     "\n"
     "Exit codes: 0 published, 1 refused or failed, 2 usage error.\n";
 
@@ -54,9 +59,9 @@ int usage_error(std::ostream& err, const std::string& problem) {
     return 2;
 }
 
-// The publication time: SOURCE_DATE_EPOCH when set, otherwise now; nothing when it is set
+// The publication time: SOURCE_DATE_EPOCH when set, otherwise now; a failure when it is set
 // to something other than a number of seconds.
-std::optional<std::string> publication_time() {
+Result<std::string> publication_time() {
     const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
     if (!epoch) {
         auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
@@ -64,14 +69,15 @@ std::optional<std::string> publication_time() {
     }
     std::string text = epoch;
     if (text.empty() || text.size() > 11 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
+        return Failure{"SOURCE_DATE_EPOCH must be a number of seconds"};
     }
     return utc_text(std::stoll(text));
 }
 
-// Whether a (canonical) lies in b (canonical) or is b.
-bool within(const fs::path& a, const fs::path& b) {
-    return std::mismatch(b.begin(), b.end(), a.begin(), a.end()).first == b.end();
+int refused(const std::vector<Refusal>& refusals, std::ostream& err) {
+    for (const Refusal& r : refusals) err << r.line() << "\n";
+    err << "duskfern-publish: refused, nothing was written\n";
+    return 1;
 }
 
 int release(const std::map<std::string, std::string>& opt, std::ostream& out, std::ostream& err) {
@@ -82,16 +88,16 @@ int release(const std::map<std::string, std::string>& opt, std::ostream& out, st
     const std::string version = opt.count("--version") ? opt.at("--version") : df::setup::version_from_tag(tag);
     if (version.empty()) return usage_error(err, "--version must not be empty");
     auto published = publication_time();
-    if (!published) return usage_error(err, "SOURCE_DATE_EPOCH must be a number of seconds");
+    if (!published) return usage_error(err, published.error());
 
     std::optional<df::setup::EcPrivateKey> key;
     if (opt.count("--key")) {
-        std::string problem;
-        key = read_key_file(path_from_utf8(opt.at("--key")), problem);
-        if (!key) {
-            err << "duskfern-publish: " << problem << "\n";
+        Result<df::setup::EcPrivateKey> read = read_key_file(path_from_utf8(opt.at("--key")));
+        if (!read) {
+            err << "duskfern-publish: " << read.error() << "\n";
             return 1;
         }
+        key = *read;
     }
 
     const fs::path from = path_from_utf8(opt.at("--from"));
@@ -109,30 +115,29 @@ int release(const std::map<std::string, std::string>& opt, std::ostream& out, st
     }
 
     std::vector<Refusal> refusals = check_tag(tag, version);
-    if (within(out_canonical, from_canonical)) {
+    if (lies_within(out_canonical, from_canonical)) {
         refusals.push_back({"--out " + opt.at("--out"), "lies inside the build folder, so a later release would publish it"});
-    } else if (within(from_canonical, out_canonical)) {
+    } else if (lies_within(from_canonical, out_canonical)) {
         refusals.push_back({"--from " + opt.at("--from"), "lies inside the output folder, which the tool rewrites"});
     }
     const BuildFolder build = read_build_folder(from);
     std::vector<Refusal> found = check_files(build, version);
     refusals.insert(refusals.end(), found.begin(), found.end());
-    if (!refusals.empty()) {
-        for (const Refusal& r : refusals) err << r.line() << "\n";
-        err << "duskfern-publish: refused, nothing was written\n";
-        return 1;
-    }
+    if (!refusals.empty()) return refused(refusals, err);
 
     Trees trees{out_dir / "mirror", out_dir / "github" / path_from_utf8(tag)};
-    WriteResult written = write_release(build.files, tag, version, *published, trees, key ? &*key : nullptr);
-    if (!written.ok) {
-        err << "duskfern-publish: " << written.error << "\n";
+    WriteOptions options{key ? &*key : nullptr, opt.count("--replace") > 0, {}};
+    Result<Written> written = write_release(build.files, tag, version, *published, trees, options);
+    if (!written) {
+        err << "duskfern-publish: " << written.error() << "\n";
         return 1;
     }
-    out << "published " << tag << " (version " << version << "): " << written.files.size() << " files, "
-        << written.bytes << " bytes" << (key ? ", manifest signed" : "") << "\n"
-        << "mirror tree:  " << path_text(trees.mirror).text << "  (copy it as it is to the mirror's base)\n"
-        << "GitHub files: " << path_text(trees.github).text << "  (upload them to the release named " << tag << ")\n";
+    if (!written->refusals.empty()) return refused(written->refusals, err);
+    out << "published " << tag << " (version " << version << "): " << written->files.size() << " files, "
+        << written->bytes << " bytes" << (key ? ", manifest signed" : "")
+        << (written->changed ? "" : "; published so already, nothing changed") << "\n"
+        << "mirror tree:  " << shown_path(trees.mirror) << "  (copy it as it is to the mirror's base)\n"
+        << "GitHub files: " << shown_path(trees.github) << "  (upload them to the release named " << tag << ")\n";
     return 0;
 }
 
@@ -144,9 +149,9 @@ int new_key(const std::string& file, std::ostream& out, std::ostream& err) {
         return 1;
     }
     auto key = df::setup::ecdsa_p256_generate();
-    std::string problem = "the system could not make a key";
-    if (!key || !create_private_file(path, key_file_text(*key), problem)) {
-        err << "duskfern-publish: " << file << ": " << problem << "\n";
+    Result<> made = key ? create_private_file(path, key_file_text(*key)) : Result<>(Failure{"the system cannot make a key"});
+    if (!made) {
+        err << "duskfern-publish: " << file << ": " << made.error() << "\n";
         return 1;
     }
     out << "wrote the private key to " << file << " (readable only by you; keep it offline, never in the repository)\n"
@@ -172,6 +177,11 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     std::map<std::string, std::string> opt;
     for (std::size_t i = 1; i < args.size(); i += 2) {
         const std::string& name = args[i];
+        if (name == "--replace") {  // the one option without a value
+            if (!opt.emplace(name, "").second) return usage_error(err, name + " given twice");
+            --i;
+            continue;
+        }
         if (name != "--from" && name != "--tag" && name != "--out" && name != "--version" && name != "--key") {
             return usage_error(err, "unknown option " + name);
         }

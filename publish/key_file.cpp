@@ -2,8 +2,8 @@
 
 #include "net/sha256.h"
 #include "publish/build_folder.h"
+#include "publish/file_io.h"
 
-#include <fstream>
 #include <sstream>
 
 namespace df::publish {
@@ -80,7 +80,7 @@ std::string key_file_text(const EcPrivateKey& key) {
     return out + std::string(END) + "\n";
 }
 
-std::optional<EcPrivateKey> parse_key_file(std::string_view text, std::string& error) {
+Result<EcPrivateKey> parse_key_file(std::string_view text) {
     std::istringstream in{std::string(text)};
     std::string line, body;
     int state = 0;  // 0 before BEGIN, 1 in the body, 2 after END
@@ -94,33 +94,30 @@ std::optional<EcPrivateKey> parse_key_file(std::string_view text, std::string& e
     std::optional<std::string> der = state == 2 ? unbase64(body) : std::nullopt;
     if (!der || der->size() != DER_BYTES || der->compare(0, sizeof HEAD, as_text(HEAD, sizeof HEAD)) != 0 ||
         der->compare(sizeof HEAD + EC_SCALAR_BYTES, sizeof MIDDLE, as_text(MIDDLE, sizeof MIDDLE)) != 0) {
-        error = "not a key in the form the tool reads: " + KEY_FORM;
-        return std::nullopt;
+        return Failure{"not a key in the form the tool reads: " + KEY_FORM};
     }
     return EcPrivateKey{der->substr(sizeof HEAD, EC_SCALAR_BYTES), der->substr(DER_BYTES - EC_POINT_BYTES)};
 }
 
-std::optional<EcPrivateKey> read_key_file(const std::filesystem::path& path, std::string& error) {
-    const std::string name = path_text(path).text;
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in) {
-        error = name + ": cannot be read";
-        return std::nullopt;
-    }
-    auto key = parse_key_file(text.str(), error);
-    if (!key) {
-        error = name + ": " + error;
-        return std::nullopt;
-    }
-    const std::string probe = "duskfern-publish key check";
-    auto signature = df::setup::ecdsa_p256_sign(*key, probe);
-    if (!signature || !df::setup::ecdsa_p256_verify(key->xy, probe, *signature)) {
-        error = name + ": its private and public parts do not belong together";
-        return std::nullopt;
+Result<EcPrivateKey> read_key_file(const std::filesystem::path& path) {
+    const std::string name = shown_path(path);
+    Result<std::string> text = read_text(path);
+    if (!text) return Failure{name + ": cannot be read"};
+    Result<EcPrivateKey> key = parse_key_file(*text);
+    if (!key) return Failure{name + ": " + key.error()};
+    if (!checked_signature(*key, "duskfern-publish key check")) {
+        return Failure{name + ": its private and public parts do not belong together"};
     }
     return key;
+}
+
+Result<std::string> checked_signature(const EcPrivateKey& key, std::string_view bytes) {
+    auto signature = df::setup::ecdsa_p256_sign(key, bytes);
+    if (!signature) return Failure{"the system cannot sign with the key"};
+    if (!df::setup::ecdsa_p256_verify(key.xy, bytes, *signature)) {
+        return Failure{"the key's public part does not verify its signature"};
+    }
+    return *signature;
 }
 
 std::string public_key_option(std::string_view xy) { return "-DDF_RELEASE_PUBLIC_KEY=" + df::setup::lower_hex(xy); }

@@ -9,7 +9,8 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         std::wstring_view a(argv[i]);
-        args.push_back(df::publish::utf8_name(std::u16string(a.begin(), a.end())).text);
+        auto arg = df::publish::utf8_name(std::u16string(a.begin(), a.end()));
+        args.push_back(arg ? *arg : arg.error());
     }
     return df::publish::run_cli(args, std::cout, std::cerr);
 }

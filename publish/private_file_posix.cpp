@@ -10,12 +10,9 @@
 
 namespace df::publish {
 
-bool create_private_file(const std::filesystem::path& path, const std::string& bytes, std::string& error) {
+Result<> create_private_file(const std::filesystem::path& path, const std::string& bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
+    if (fd < 0) return Failure{std::strerror(errno)};
     int failed = ::fchmod(fd, 0600) == 0 ? 0 : errno;  // whatever the umask left
     for (std::size_t done = 0; !failed && done < bytes.size();) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -24,10 +21,9 @@ bool create_private_file(const std::filesystem::path& path, const std::string& b
     }
     if (!failed && ::fsync(fd) != 0) failed = errno;
     if (::close(fd) != 0 && !failed) failed = errno;
-    if (!failed) return true;
-    error = std::strerror(failed);
+    if (!failed) return {};
     ::unlink(path.c_str());
-    return false;
+    return Failure{std::strerror(failed)};
 }
 
 }  // namespace df::publish

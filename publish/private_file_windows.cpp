@@ -9,10 +9,9 @@
 namespace df::publish {
 using namespace df::setup;
 
-bool create_private_file(const std::filesystem::path& path, const std::string& bytes, std::string& error) {
-    auto failure = [&](DWORD code) {
-        error = std::error_code(static_cast<int>(code), std::system_category()).message();
-        return false;
+Result<> create_private_file(const std::filesystem::path& path, const std::string& bytes) {
+    auto failure = [](DWORD code) -> Result<> {
+        return Failure{std::error_code(static_cast<int>(code), std::system_category()).message()};
     };
     UniqueKernel token;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return failure(::GetLastError());
@@ -41,7 +40,7 @@ bool create_private_file(const std::filesystem::path& path, const std::string& b
               wrote == bytes.size() && ::FlushFileBuffers(file.get());
     DWORD code = ok ? 0 : ::GetLastError();
     file.reset();
-    if (ok) return true;
+    if (ok) return {};
     ::DeleteFileW(path.c_str());
     return failure(code);
 }

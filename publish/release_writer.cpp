@@ -1,15 +1,17 @@
 #include "publish/release_writer.h"
 
 #include "net/sha256.h"
+#include "publish/file_io.h"
+#include "publish/key_file.h"
+#include "publish/read_back.h"
+#include "publish/republish.h"
 #include "release/manifest.h"
+#include "release/mirror_index.h"
 #include "release/signature.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <memory>
 #include <set>
 
 namespace df::publish {
@@ -18,112 +20,70 @@ using nlohmann::ordered_json;
 
 namespace {
 
-constexpr std::size_t COPY_BUFFER = 1u << 20;
-
-std::string text_of(const fs::path& p) { return path_text(p).text; }
-
-// "could not <what> <path>", with the system's reason when it left one.
-std::string failure(const char* what, const fs::path& p) {
-    std::string text = std::string("could not ") + what + " " + text_of(p);
-    if (errno != 0) text += std::string(": ") + std::strerror(errno);
-    return text;
+// The text of p, or nothing when it is missing or cannot be read.
+std::optional<std::string> existing_text_of(const fs::path& p) {
+    std::error_code ec;
+    if (!fs::is_regular_file(p, ec)) return std::nullopt;
+    Result<std::string> text = read_text(p);
+    return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
-// The temporary name of an output file: beside it, hidden, never an asset name ("f__...").
-fs::path temporary_of(const fs::path& p) {
-    fs::path name = ".";
+// The temporary name of an output file: beside it, hidden, never an asset name ("f__..."), unique
+// among a run's temporaries with a distinct prefix (asset names may be equal but for case).
+fs::path temporary_of(const fs::path& p, const std::string& prefix) {
+    fs::path name = "." + prefix;
     name += p.filename().native();
     name += ".tmp";
     return p.parent_path() / name;
 }
 
-bool rename_into_place(const fs::path& temporary, const fs::path& final_path, std::string& error) {
-    std::error_code ec;
-    fs::rename(temporary, final_path, ec);
-    if (!ec) return true;
-    error = "could not rename " + text_of(temporary) + " to " + text_of(final_path) + ": " + ec.message();
-    return false;
+bool is_temporary(const fs::path& name) {
+    const std::string text = shown_path(name);
+    return text.size() > 5 && text.front() == '.' && text.ends_with(".tmp");
 }
 
-bool write_text(const fs::path& p, const std::string& text, std::string& error) {
-    fs::path tmp = temporary_of(p);
-    errno = 0;
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            error = failure("write", tmp);
-            return false;
-        }
+// The temporaries and new folders of one run. Until it is dropped, every temporary that is
+// still there is removed, and so are the folders it made unless something went live.
+class Staging {
+public:
+    Staging() = default;
+    Staging(const Staging&) = delete;
+    Staging& operator=(const Staging&) = delete;
+    ~Staging() {
+        std::error_code ec;
+        for (const fs::path& t : temporaries_) fs::remove(t, ec);
+        if (live_) return;
+        for (auto it = made_.rbegin(); it != made_.rend(); ++it) fs::remove_all(*it, ec);
     }
-    return rename_into_place(tmp, p, error);
-}
 
-// Copies source to every destination in one read, hashing the bytes on the way.
-bool copy_hashing(const fs::path& source, const std::vector<fs::path>& destinations, PublishedFile& file,
-                  std::string& error) {
-    errno = 0;
-    std::ifstream in(source, std::ios::binary);
-    if (!in) {
-        error = failure("read", source);
-        return false;
-    }
-    std::vector<std::unique_ptr<std::ofstream>> outs;
-    for (const fs::path& d : destinations) {
-        outs.push_back(std::make_unique<std::ofstream>(temporary_of(d), std::ios::binary | std::ios::trunc));
-        if (!*outs.back()) {
-            error = failure("write", temporary_of(d));
-            return false;
+    // Creates folder (and its parents), remembering the outermost one it made.
+    Result<> folder(const fs::path& folder) {
+        std::error_code ec;
+        fs::path outermost;
+        for (fs::path p = folder; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+            outermost = p;
+            if (p == p.parent_path()) break;
         }
+        fs::create_directories(folder, ec);
+        if (ec) return failure("create", folder, ec.message());
+        if (!outermost.empty()) made_.push_back(outermost);
+        return {};
     }
-    df::setup::Sha256 digest;
-    std::unique_ptr<char[]> buffer(new char[COPY_BUFFER]);
-    file.size = 0;
-    while (in) {
-        in.read(buffer.get(), COPY_BUFFER);
-        std::streamsize got = in.gcount();
-        if (got <= 0) break;
-        digest.update(buffer.get(), static_cast<std::size_t>(got));
-        for (auto& out : outs) out->write(buffer.get(), got);
-        file.size += static_cast<std::uint64_t>(got);
-    }
-    if (in.bad()) {
-        error = failure("read", source);
-        return false;
-    }
-    for (std::size_t i = 0; i < outs.size(); ++i) {
-        outs[i]->close();
-        if (!*outs[i]) {
-            error = failure("write", temporary_of(destinations[i]));
-            return false;
-        }
-    }
-    file.sha256 = digest.finish();
-    if (file.sha256.empty()) {
-        error = "could not compute the SHA-256 of " + text_of(source);
-        return false;
-    }
-    for (const fs::path& d : destinations) {
-        if (!rename_into_place(temporary_of(d), d, error)) return false;
-    }
-    return true;
-}
 
-// Removes every entry of folder whose name is not kept.
-bool remove_others(const fs::path& folder, const std::set<fs::path>& kept, std::string& error) {
-    std::error_code ec;
-    std::vector<fs::path> stale;
-    for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        if (!kept.count(it->path().filename())) stale.push_back(it->path());
+    // The temporary name of final (temporary_of), removed at the end when it is still there.
+    fs::path temporary(const fs::path& final_path, const std::string& prefix = "") {
+        temporaries_.push_back(temporary_of(final_path, prefix));
+        return temporaries_.back();
     }
-    for (const fs::path& p : stale) {
-        if (!ec) fs::remove_all(p, ec);
-    }
-    if (!ec) return true;
-    error = "could not clear " + text_of(folder) + " of an earlier release: " + ec.message();
-    return false;
-}
+
+    // From now on the made folders hold what a server may serve: they stay.
+    void going_live() { live_ = true; }
+
+private:
+    std::vector<fs::path> temporaries_;
+    std::vector<fs::path> made_;
+    bool live_ = false;
+};
 
 }  // namespace
 
@@ -145,9 +105,9 @@ std::string latest_text(const std::string& tag, const std::string& version, cons
                           {"files_base", "/" + tag + "/files/"}});
 }
 
-std::optional<std::string> signature_file_text(const df::setup::EcPrivateKey& key, std::string_view manifest) {
-    auto signature = df::setup::ecdsa_p256_sign(key, manifest);
-    if (!signature || !df::setup::ecdsa_p256_verify(key.xy, manifest, *signature)) return std::nullopt;
+Result<std::string> signature_file_text(const df::setup::EcPrivateKey& key, std::string_view manifest) {
+    Result<std::string> signature = checked_signature(key, manifest);
+    if (!signature) return Failure{"cannot sign manifest.json: " + signature.error()};
     return df::setup::lower_hex(*signature) + "\n";
 }
 
@@ -165,58 +125,163 @@ std::string utc_text(std::int64_t seconds) {
     return buf;
 }
 
-WriteResult write_release(const std::vector<SourceFile>& files, const std::string& tag, const std::string& version,
-                          const std::string& published, const Trees& trees, const df::setup::EcPrivateKey* key) {
-    WriteResult r;
+Result<Written> write_release(const std::vector<SourceFile>& files, const std::string& tag, const std::string& version,
+                              const std::string& published, const Trees& trees, const WriteOptions& options) {
+    Written w;
     const fs::path tag_folder = trees.mirror / path_from_utf8(tag);
     const fs::path files_folder = tag_folder / "files";
-    std::error_code ec;
-    for (const fs::path& folder : {files_folder, trees.github}) {
-        fs::create_directories(folder, ec);
-        if (ec) {
-            r.error = "could not create " + text_of(folder) + ": " + ec.message();
-            return r;
-        }
-    }
-
-    std::set<fs::path> assets;
-    for (const SourceFile& source : files) {
-        PublishedFile f;
-        f.path = source.path;
-        f.asset = df::setup::default_asset_name(source.path);
-        const fs::path name = path_from_utf8(f.asset);
-        if (!copy_hashing(source.source, {files_folder / name, trees.github / name}, f, r.error)) return r;
-        assets.insert(name);
-        r.bytes += f.size;
-        r.files.push_back(std::move(f));
-    }
-
-    r.manifest = manifest_text(version, r.files);
-    if (!write_text(tag_folder / "manifest.json", r.manifest, r.error)) return r;
-    if (!write_text(trees.github / "manifest.json", r.manifest, r.error)) return r;
     const fs::path signature_name = path_from_utf8(std::string(df::setup::SIGNATURE_FILE_NAME));
-    std::set<fs::path> tag_kept = {"manifest.json", "files"};
-    std::set<fs::path> github_kept = assets;
-    github_kept.insert("manifest.json");
-    if (key) {
-        auto signature = signature_file_text(*key, r.manifest);
-        if (!signature) {
-            r.error = "could not sign manifest.json with the key";
-            return r;
-        }
-        if (!write_text(tag_folder / signature_name, *signature, r.error)) return r;
-        if (!write_text(trees.github / signature_name, *signature, r.error)) return r;
-        tag_kept.insert(signature_name);
-        github_kept.insert(signature_name);
+    const std::vector<fs::path> asset_folders = {files_folder, trees.github};
+    const std::vector<fs::path> document_folders = {tag_folder, trees.github};
+    const fs::path latest_path = trees.mirror / "latest.json";
+    Staging staging;
+    for (const fs::path& folder : asset_folders) {
+        if (Result<> made = staging.folder(folder); !made) return Failure{made.error()};
     }
-    if (!write_text(trees.mirror / "latest.json", latest_text(tag, version, published), r.error)) return r;
+    const LiveRelease live = live_release({tag_folder / "manifest.json", trees.github / "manifest.json"});
 
-    if (!remove_others(files_folder, assets, r.error) || !remove_others(tag_folder, tag_kept, r.error) ||
-        !remove_others(trees.github, github_kept, r.error)) {
-        return r;
+    // Every file once, into temporaries of both trees, hashed on the way.
+    std::vector<std::vector<fs::path>> temporaries;
+    for (const SourceFile& source : files) {
+        const fs::path derived = path_from_utf8(df::setup::default_asset_name(source.path));
+        std::vector<fs::path> t;
+        const std::string prefix = std::to_string(temporaries.size()) + "-";
+        for (const fs::path& folder : asset_folders) t.push_back(staging.temporary(folder / derived, prefix));
+        Result<Digest> digest = copy_hashing(source.source, t);
+        if (!digest) return Failure{digest.error()};
+        w.files.push_back({source.path, digest->size, digest->sha256, {}});
+        w.bytes += digest->size;
+        temporaries.push_back(std::move(t));
     }
-    r.ok = true;
-    return r;
+    for (PublishedFile& f : w.files) {
+        f.asset = republished_asset_name(f.path, f.sha256, live, [&](const std::string& name) {
+            for (const fs::path& folder : asset_folders) {
+                std::error_code ec;
+                const fs::path held = folder / path_from_utf8(name);
+                if (!fs::exists(held, ec)) continue;
+                Result<Digest> digest = copy_hashing(held, {});
+                if (!digest || digest->sha256 != f.sha256) return true;
+            }
+            return false;
+        });
+        if (f.asset.size() > MAX_ASSET_NAME_BYTES) {
+            w.refusals.push_back({printable_path(f.path), "published as " + f.asset + ", an asset name longer than the " +
+                                                              std::to_string(MAX_ASSET_NAME_BYTES) +
+                                                              " bytes a file name may have"});
+        }
+    }
+    w.manifest = manifest_text(version, w.files);
+    const bool other = std::any_of(live.manifests.begin(), live.manifests.end(),
+                                   [&](const std::string& m) { return m != w.manifest; });
+    if (other && !options.replace) {
+        w.refusals.push_back({"", tag + " is already published with other files; publish a new tag"});
+    }
+    if (!w.refusals.empty()) return w;
+
+    // The documents: a signature of the same key and latest.json of the same release are kept.
+    std::optional<std::string> signature;
+    if (options.key) {
+        for (const fs::path& folder : document_folders) {
+            auto held = existing_text_of(folder / signature_name);
+            auto rs = held ? df::setup::parse_signature_text(*held) : std::nullopt;
+            if (rs && df::setup::ecdsa_p256_verify(options.key->xy, w.manifest, *rs)) signature = held;
+            if (signature) break;
+        }
+        if (!signature) {
+            Result<std::string> made = signature_file_text(*options.key, w.manifest);
+            if (!made) return Failure{made.error()};
+            signature = *made;
+        }
+    }
+    std::string latest = latest_text(tag, version, published);
+    if (auto held = existing_text_of(latest_path); held && !other) {
+        auto index = df::setup::parse_mirror_index(*held);
+        if (index && latest_text(tag, version, index->published) == *held) latest = *held;
+    }
+    WrittenDocuments staged{staging.temporary(latest_path), {}, {}};
+    if (Result<> r = write_text(staged.latest, latest); !r) return Failure{r.error()};
+    for (const fs::path& folder : document_folders) {
+        staged.manifests.push_back(staging.temporary(folder / "manifest.json"));
+        if (Result<> r = write_text(staged.manifests.back(), w.manifest); !r) return Failure{r.error()};
+        if (!signature) continue;
+        staged.signatures.push_back(staging.temporary(folder / signature_name));
+        if (Result<> r = write_text(staged.signatures.back(), *signature); !r) return Failure{r.error()};
+    }
+    if (options.prove) {
+        w.refusals = read_back(staged, tag, w.files,
+                               options.key ? std::optional<std::string>(options.key->xy) : std::nullopt);
+    }
+    if (!w.refusals.empty()) return w;
+
+    // Live: the files first, then each tree's manifest and signature, then latest.json.
+    staging.going_live();
+    std::size_t changes = 0;
+    auto changed = [&](const fs::path& p) {
+        ++changes;
+        if (options.observer) options.observer(p);
+    };
+    auto place = [&](const fs::path& temporary, const fs::path& final_path, bool same) -> Result<> {
+        std::error_code ec;
+        if (same) {
+            fs::remove(temporary, ec);
+            return {};
+        }
+        fs::rename(temporary, final_path, ec);
+        if (ec) return failure("rename " + shown_path(temporary) + " to", final_path, ec.message());
+        changed(final_path);
+        return {};
+    };
+    std::set<std::string> live_assets, kept_assets;
+    for (const df::setup::ManifestFile& f : live.files) live_assets.insert(f.sha256 + "/" + f.asset);
+    for (std::size_t i = 0; i < w.files.size(); ++i) {
+        const PublishedFile& f = w.files[i];
+        kept_assets.insert(f.asset);
+        for (std::size_t t = 0; t < asset_folders.size(); ++t) {
+            const fs::path final_path = asset_folders[t] / path_from_utf8(f.asset);
+            std::error_code ec;
+            bool same = live_assets.count(f.sha256 + "/" + f.asset) && fs::file_size(final_path, ec) == f.size && !ec;
+            if (Result<> r = place(temporaries[i][t], final_path, same); !r) return Failure{r.error()};
+        }
+    }
+    for (std::size_t t = 0; t < document_folders.size(); ++t) {
+        const fs::path manifest = document_folders[t] / "manifest.json", sig = document_folders[t] / signature_name;
+        if (Result<> r = place(staged.manifests[t], manifest, existing_text_of(manifest) == w.manifest); !r) {
+            return Failure{r.error()};
+        }
+        std::error_code ec;
+        if (signature) {
+            if (Result<> r = place(staged.signatures[t], sig, existing_text_of(sig) == signature); !r) return Failure{r.error()};
+        } else if (fs::remove(sig, ec)) {
+            changed(sig);
+        }
+    }
+    if (Result<> r = place(staged.latest, latest_path, existing_text_of(latest_path) == latest); !r) {
+        return Failure{r.error()};
+    }
+
+    // What no served manifest lists: on a first publication or a replacement whatever else the
+    // tag's folders hold (the replaced manifest's files stay for installs that read it); always
+    // an interrupted run's temporaries.
+    const bool clear = live.manifests.empty() || other;
+    for (const df::setup::ManifestFile& f : live.files) kept_assets.insert(f.asset);
+    std::set<fs::path> kept_documents = {"manifest.json", "files"};
+    if (signature) kept_documents.insert(signature_name);
+    for (const fs::path& folder : {files_folder, tag_folder, trees.github}) {
+        std::error_code ec;
+        std::vector<fs::path> stale;
+        for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+            const fs::path name = it->path().filename();
+            bool kept = folder != files_folder && kept_documents.count(name);
+            kept = kept || (folder != tag_folder && kept_assets.count(shown_path(name)));
+            if (is_temporary(name) || (clear && !kept)) stale.push_back(it->path());
+        }
+        for (const fs::path& p : stale) {
+            if (!ec && fs::remove_all(p, ec) > 0) changed(p);
+        }
+        if (ec) return Failure{"cannot clear " + shown_path(folder) + " of an earlier release: " + ec.message()};
+    }
+    w.changed = changes > 0;
+    return w;
 }
 
 }  // namespace df::publish

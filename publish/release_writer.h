@@ -3,16 +3,20 @@
 // mirror's latest.json. Portable (std::filesystem); SHA-256 through net/sha256.h.
 #include "net/ecdsa.h"
 #include "publish/build_folder.h"
+#include "publish/result.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace df::publish {
+
+// The longest asset name: the longest file name the file systems of both trees (and the servers) take.
+inline constexpr std::size_t MAX_ASSET_NAME_BYTES = 255;
 
 // One file as the manifest lists it.
 struct PublishedFile {
@@ -29,12 +33,25 @@ struct Trees {
     std::filesystem::path github;
 };
 
-struct WriteResult {
-    bool ok = false;
-    std::string error;  // when not ok: what could not be read or written
+// What a run wrote, or why it wrote nothing.
+struct Written {
+    std::vector<Refusal> refusals;  // when not empty, nothing was written (what a run wrote was removed)
     std::vector<PublishedFile> files;
     std::uint64_t bytes = 0;
-    std::string manifest;  // the manifest.json text written
+    std::string manifest;  // the manifest.json text published
+    bool changed = true;   // false: the tag was published with these files already, and stays as it was
+};
+
+// How a run may treat a tag that is already published, and who watches it.
+struct WriteOptions {
+    const df::setup::EcPrivateKey* key = nullptr;  // signs the manifest when given
+    bool replace = false;  // a tag published with other files is replaced, not refused
+    // Called with each path a server of the trees would see change (renamed into place or
+    // removed), right after the change; for tests.
+    std::function<void(const std::filesystem::path&)> observer;
+    // Whether the documents are read back (read_back) before they go live; off only for tests
+    // that craft releases the setup refuses.
+    bool prove = true;
 };
 
 // The documents' text: two-space indent, members in the order written, a final line break.
@@ -47,21 +64,27 @@ std::string manifest_text(const std::string& version, const std::vector<Publishe
 // manifest and files below the mirror's base.
 std::string latest_text(const std::string& tag, const std::string& version, const std::string& published);
 
-// The text of manifest.json.sig for manifest under key (128 lower-case hex characters of r||s and
-// a line break), checked against the key's public part; nothing when signing failed.
-std::optional<std::string> signature_file_text(const df::setup::EcPrivateKey& key, std::string_view manifest);
+// The text of manifest.json.sig for manifest under key: 128 lower-case hex characters of r||s
+// (checked_signature) and a line break.
+Result<std::string> signature_file_text(const df::setup::EcPrivateKey& key, std::string_view manifest);
 
 // seconds since 1970 in UTC as "YYYY-MM-DDThh:mm:ssZ".
 std::string utc_text(std::int64_t seconds);
 
-// Writes files (in the order given, no checks) into both trees: every file under its derived
-// asset name in mirror/TAG/files/ and in github/ (read once, digest and size of the bytes
-// written), then manifest.json into mirror/TAG/ and github/ (and, with a key, manifest.json.sig
-// beside both), then mirror/latest.json; each file through a temporary name in its folder and a
-// rename. Afterwards removes whatever else mirror/TAG/ and github/ hold (an earlier run's files,
-// leftover temporaries).
-WriteResult write_release(const std::vector<SourceFile>& files, const std::string& tag, const std::string& version,
-                          const std::string& published, const Trees& trees,
-                          const df::setup::EcPrivateKey* key = nullptr);
+// Publishes files (in the order given, no checks) as tag in both trees: every file under its
+// asset name in mirror/TAG/files/ and in github/, manifest.json in mirror/TAG/ and github/ (and
+// with a key manifest.json.sig beside both), then mirror/latest.json. Each file goes through a
+// temporary name beside it; the documents are read back (read_back) before any goes live, and a
+// run that fails or is refused removes its temporaries (and the folders it made before anything
+// went live).
+//
+// A tag published already: the same files change nothing (a valid signature of the same key and
+// latest.json with its publication time are kept); other files are refused unless
+// options.replace. A replacement never changes the bytes under a name that a served manifest
+// lists: a file whose bytes changed gets the content name of republished_asset_name, the new
+// files go live first, then each tree's manifest and signature, then latest.json; afterwards
+// the files that neither the new nor the replaced manifest lists are removed.
+Result<Written> write_release(const std::vector<SourceFile>& files, const std::string& tag, const std::string& version,
+                              const std::string& published, const Trees& trees, const WriteOptions& options = {});
 
 }  // namespace df::publish

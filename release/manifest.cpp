@@ -1,5 +1,7 @@
 #include "release/manifest.h"
 
+#include "release/version.h"
+
 #include <nlohmann/json.hpp>
 
 namespace df::setup {
@@ -101,28 +103,25 @@ std::optional<Manifest> parse_manifest(std::string_view text, std::string* error
     }
 }
 
-bool is_safe_relative_path(std::string_view path) {
-    if (path.empty() || path.size() > MAX_RELATIVE_PATH_BYTES) return false;
-    if (path.front() == '/' || path.front() == '\\') return false;
+UnsafePath unsafe_path(std::string_view path) {
+    if (path.empty() || path.size() > MAX_RELATIVE_PATH_BYTES) return UnsafePath::length;
     for (char ch : path) {
         auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20) return false;
+        if (c < 0x20) return UnsafePath::character;
         switch (ch) {
             case '\\': case ':': case '"': case '*': case '<': case '>': case '?': case '|':
-                return false;
+                return UnsafePath::character;
             default:
                 break;
         }
     }
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = path.find('/', start);
-        std::string_view segment = path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (segment.empty() || segment == "." || segment == "..") return false;
-        if (end == std::string_view::npos) return true;
-        start = end + 1;
+    for (const std::string& segment : split_on(path, '/')) {
+        if (segment.empty() || segment == "." || segment == "..") return UnsafePath::segment;
     }
+    return UnsafePath::none;
 }
+
+bool is_safe_relative_path(std::string_view path) { return unsafe_path(path) == UnsafePath::none; }
 
 std::string default_asset_name(std::string_view path) {
     static constexpr char HEX[] = "0123456789ABCDEF";

@@ -43,7 +43,15 @@ std::optional<Manifest> parse_manifest(std::string_view text, std::string* error
 // One element of "files" to an entry, or nothing with the reason in *error (when given). Never throws.
 std::optional<ManifestFile> parse_manifest_file(const nlohmann::json& value, std::string* error = nullptr);
 
-// Whether path is a relative path that stays inside the install folder and is a valid Windows name.
+// Why a path is not a relative path that stays inside the install folder with a valid Windows
+// name: its length (empty or over MAX_RELATIVE_PATH_BYTES), a character (\ : " * < > | ? or a
+// byte below 0x20), or a segment (empty, "." or "..", so also a leading "/").
+enum class UnsafePath { none, length, character, segment };
+
+// The first of those rules (in that order) that path breaks, or none.
+UnsafePath unsafe_path(std::string_view path);
+
+// Whether unsafe_path finds nothing.
 bool is_safe_relative_path(std::string_view path);
 
 // "f__" + path with "/" and "\" as "__", [A-Za-z0-9.-] kept and every other byte as "_" + two hex digits.

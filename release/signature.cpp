@@ -11,8 +11,9 @@ int lower_hex_value(char c) {
     return -1;
 }
 
-// size bytes from exactly 2 * size lower-case hex characters, or nothing.
-std::optional<std::string> from_lower_hex(std::string_view text, std::size_t size) {
+}  // namespace
+
+std::optional<std::string> parse_lower_hex(std::string_view text, std::size_t size) {
     if (text.size() != 2 * size) return std::nullopt;
     std::string out(size, '\0');
     for (std::size_t i = 0; i < size; ++i) {
@@ -23,15 +24,13 @@ std::optional<std::string> from_lower_hex(std::string_view text, std::size_t siz
     return out;
 }
 
-}  // namespace
-
 std::optional<std::string> parse_signature_text(std::string_view text) {
     if (text.ends_with("\r\n")) text.remove_suffix(2);
     else if (text.ends_with("\n")) text.remove_suffix(1);
-    return from_lower_hex(text, SIGNED_BYTES);
+    return parse_lower_hex(text, SIGNED_BYTES);
 }
 
-std::optional<std::string> parse_public_key_text(std::string_view text) { return from_lower_hex(text, SIGNED_BYTES); }
+std::optional<std::string> parse_public_key_text(std::string_view text) { return parse_lower_hex(text, SIGNED_BYTES); }
 
 std::string signature_url(const ReleaseInfo& release) {
     if (release.source == Source::mirror) return release.manifest_url + ".sig";

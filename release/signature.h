@@ -16,6 +16,9 @@ inline constexpr std::string_view SIGNATURE_FILE_NAME = "manifest.json.sig";
 // The largest signature file the install job fetches.
 inline constexpr std::uint64_t SIGNATURE_MAX_BYTES = 1024;
 
+// size bytes from exactly 2 * size lower-case hex characters, or nothing: the one hex reader.
+std::optional<std::string> parse_lower_hex(std::string_view text, std::size_t size);
+
 // The 64 bytes r||s written in a signature file: exactly 128 lower-case hex characters,
 // optionally followed by "\n" or "\r\n"; nothing for any other text.
 std::optional<std::string> parse_signature_text(std::string_view text);

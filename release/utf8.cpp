@@ -27,6 +27,19 @@ char32_t utf8_code_point(std::string_view s, std::size_t n) {
     return cp;
 }
 
+std::size_t utf16_sequence(std::u16string_view s) {
+    if (s.empty()) return 0;
+    auto high = [](char16_t u) { return u >= 0xD800 && u <= 0xDBFF; };
+    auto low = [](char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
+    if (high(s[0])) return s.size() > 1 && low(s[1]) ? 2 : 0;
+    return low(s[0]) ? 0 : 1;
+}
+
+char32_t utf16_code_point(std::u16string_view s, std::size_t n) {
+    if (n == 1) return s[0];
+    return 0x10000 + ((static_cast<char32_t>(s[0]) - 0xD800) << 10) + (static_cast<char32_t>(s[1]) - 0xDC00);
+}
+
 void append_utf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));

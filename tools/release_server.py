@@ -33,6 +33,7 @@ to an object with any of these keys:
                       a number instead of true is sent as the (false) Content-Length
   "html": true        200 with a small text/html page instead of the file
   "rate": B           at most B body bytes per second
+  "rate_after": K      with "rate": the first K body bytes of the answer at full speed
   "gather": K         hold the answer until K requests carrying a "gather" fault are held at
                       once, or "gather_seconds" (default 10) pass; the journal line then has
                       "gathered": true or false (the way to prove transfers overlap)
@@ -258,6 +259,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
             f.seek(start)
             left = count
+            fast = int(fault.get("rate_after", 0))
             while left > 0:
                 data = f.read(min(CHUNK, left))
                 if not data:
@@ -265,6 +267,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if wrong:
                     data = bytes((b ^ 0x5A) for b in data)
                 left -= len(data)
+                if fast > 0:
+                    head, data = data[:fast], data[fast:]
+                    fast -= len(head)
+                    self._send(head, None)
                 self._send(data, rate)
         try:
             self.wfile.flush()
@@ -457,6 +463,31 @@ def stop(servers, state):
         s.server_close()
 
 
+def split_command(argv):
+    """(the options before "--", the command after it); no "--": all options, no command."""
+    if "--" not in argv:
+        return argv, []
+    i = argv.index("--")
+    return argv[:i], argv[i + 1:]
+
+
+def run_command(command, env, lifetime, name):
+    """Runs command with env, forwarding SIGTERM and SIGINT, killed after lifetime seconds
+    (default 1200, exit code 124 then); its exit code (128 + N for a signal N)."""
+    proc = subprocess.Popen(command, env=env)
+    forward = lambda signum, frame: proc.send_signal(signum)
+    signal.signal(signal.SIGTERM, forward)
+    signal.signal(signal.SIGINT, forward)
+    try:
+        code = proc.wait(timeout=lifetime if lifetime else 1200)
+    except subprocess.TimeoutExpired:
+        print("%s: lifetime over, killing %s" % (name, command[0]), file=sys.stderr)
+        proc.kill()
+        proc.wait()
+        code = 124
+    return code if code >= 0 else 128 - code
+
+
 def run_mode(args):
     if not args.command:
         print("release_server: --run needs a command after --", file=sys.stderr)
@@ -477,19 +508,9 @@ def run_mode(args):
         env["DF_TEST_HTTPS"] = "https://127.0.0.1:%d" % https_server.server_address[1]
         env["DF_TEST_ROOT"] = root
         env["DF_TEST_CTL"] = ctl
-        proc = subprocess.Popen(args.command, env=env)
-        forward = lambda signum, frame: proc.send_signal(signum)
-        signal.signal(signal.SIGTERM, forward)
-        signal.signal(signal.SIGINT, forward)
-        try:
-            code = proc.wait(timeout=args.lifetime if args.lifetime else 1200)
-        except subprocess.TimeoutExpired:
-            print("release_server: lifetime over, killing %s" % args.command[0], file=sys.stderr)
-            proc.kill()
-            proc.wait()
-            code = 124
+        code = run_command(args.command, env, args.lifetime, "release_server")
         stop([http_server, https_server], state)
-        return code if code >= 0 else 128 - code
+        return code
     finally:
         shutil.rmtree(base, ignore_errors=True)
 
@@ -514,11 +535,7 @@ def serve_mode(args):
 
 
 def main():
-    argv = sys.argv[1:]
-    command = []
-    if "--" in argv:
-        i = argv.index("--")
-        argv, command = argv[:i], argv[i + 1:]
+    argv, command = split_command(sys.argv[1:])
     p = argparse.ArgumentParser(description="Loopback release server for tests and benchmarks.")
     p.add_argument("--run", action="store_true", help="run a command beside fresh HTTP and HTTPS servers")
     p.add_argument("--serve", metavar="DIR", help="serve DIR over HTTP")

@@ -1,5 +1,5 @@
 # Sourced with the build folder as $1: sets the Wine environment for that folder and defines
-# df_wine_prefix_ready, which makes the prefix once and starts a warm wineserver.
+# df_wine_prefix_ready, which makes the prefix once and starts a warm wineserver, and df_winpath.
 export WINEPREFIX="$1/wine/prefix"
 export HOME="$1/wine/home"          # Wine links Desktop and Documents into $HOME
 export WINEARCH=win64
@@ -30,15 +30,19 @@ df_wine_make_prefix() {
   done
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Microsoft YaHei UI" /t REG_SZ \
     /d "WenQuanYi Micro Hei" /f </dev/null >/dev/null 2>&1
+  # A crashed test program prints its backtrace into the test's output and ends: Wine's crash
+  # dialog would wait for a click that never comes under xvfb and hold ctest until its time-out.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
   wineserver -w
   [ "$fonts" = no ] || touch "$WINEPREFIX/.df-fonts"
-  touch "$WINEPREFIX/.df-ready"
+  touch "$WINEPREFIX/.df-ready" "$WINEPREFIX/.df-no-crash-dialog"
 }
 
-# Whether the prefix is made, and has Wine's fonts when they are installed (a prefix made
-# before the package was installed is made again).
+# Whether the prefix is made with the current settings, and has Wine's fonts when they are
+# installed (a prefix made before the package was installed, or before the crash-dialog setting,
+# is made again).
 df_wine_prefix_made() {
-  [ -e "$WINEPREFIX/.df-ready" ] && { [ -e "$WINEPREFIX/.df-fonts" ] || [ ! -e "$DF_WINE_FONTS/marlett.ttf" ]; }
+  [ -e "$WINEPREFIX/.df-ready" ] && [ -e "$WINEPREFIX/.df-no-crash-dialog" ] && { [ -e "$WINEPREFIX/.df-fonts" ] || [ ! -e "$DF_WINE_FONTS/marlett.ttf" ]; }
 }
 
 df_wine_prefix_ready() {
@@ -56,3 +60,6 @@ df_wine_prefix_ready() {
   wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
   return 0
 }
+
+# The Windows form of a Linux path under Wine: Z: and backslashes.
+df_winpath() { echo "Z:${1//\//\\}"; }

@@ -67,6 +67,18 @@ const TextEntry TEXT_TABLE[TEXT_TABLE_SIZE] = {
      L"\u8FD9\u4E2A\u6587\u4EF6\u5939\u65E0\u6CD5\u5199\u5165\uFF0C\u8BF7\u6362\u4E00\u4E2A\u4F4D\u7F6E\u3002"},  // 这个文件夹无法写入，请换一个位置。
     {"busy_quit", L"Stop the installation?",
      L"\u8981\u505C\u6B62\u5B89\u88C5\u5417\uFF1F"},  // 要停止安装吗？
+    {"proxy_title", L"Proxy sign-in",
+     L"\u4EE3\u7406\u670D\u52A1\u5668\u767B\u5F55"},  // 代理服务器登录
+    {"proxy_ask", L"The proxy server asks for a user name and password.",
+     L"\u4EE3\u7406\u670D\u52A1\u5668\u8981\u6C42\u8F93\u5165\u7528\u6237\u540D\u548C\u5BC6\u7801\u3002"},  // 代理服务器要求输入用户名和密码。
+    {"proxy_again", L"The proxy server refused this user name and password. Try again.",
+     L"\u4EE3\u7406\u670D\u52A1\u5668\u62D2\u7EDD\u4E86\u8BE5\u7528\u6237\u540D\u548C\u5BC6\u7801\uFF0C\u8BF7\u91CD\u8BD5\u3002"},  // 代理服务器拒绝了该用户名和密码，请重试。
+    {"proxy_user", L"User name:",
+     L"\u7528\u6237\u540D\uFF1A"},  // 用户名：
+    {"proxy_password", L"Password:",
+     L"\u5BC6\u7801\uFF1A"},  // 密码：
+    {"ok", L"OK",
+     L"\u786E\u5B9A"},  // 确定
 };
 
 }  // namespace df::setup

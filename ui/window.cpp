@@ -4,6 +4,8 @@
 
 #include "app/log.h"
 #include "folder/folder.h"
+#include "ui/format.h"
+#include "ui/proxy_dialog.h"
 #include "ui/text.h"
 #include "ui/window_data.h"
 
@@ -94,6 +96,12 @@ void pick_folder() {
     ::SetWindowTextW(ui.folder, p.c_str());
 }
 
+// A refused start-up option, shown as a failure.
+void show_refusal() {
+    std::wstring reason = from_utf8(ui.refusal);
+    set_status(format_text(ui_text("failed"), {reason}));
+}
+
 // The job thread's body. It touches no control: its only window call is the final post.
 void job_thread_body(Job* job, HWND window) {
     HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -104,6 +112,7 @@ void job_thread_body(Job* job, HWND window) {
 
 // Install and Retry: checks the folder and, when it is accepted, starts a new job on its thread.
 void start_install() {
+    if (!ui.refusal.empty()) return show_refusal();
     std::wstring folder = window_text(ui.folder);
     std::wstring problem = check_install_folder(folder);
     ::SetWindowTextW(ui.folder, folder.c_str());
@@ -119,6 +128,11 @@ void start_install() {
     job.shortcut = ::SendMessageW(ui.shortcut, BM_GETCHECK, 0, 0) == BST_CHECKED;
     job.connections = ui.connections;
     job.on_progress = make_progress_observer(ui.main);
+    job.proxy.named = ui.proxy.named;
+    job.proxy.max_asks = 2;  // refused credentials: the dialog asks once more
+    job.proxy.ask = [window = ui.main](int attempt, ProxyCredentials& out, const std::atomic<bool>* cancel) {
+        return ask_proxy_in_window(window, attempt, out, cancel);
+    };
     reset_latest_progress();
 
     apply_look(look_when_started());
@@ -142,6 +156,7 @@ void start_install() {
 
 void request_cancel() {
     if (ui.current_job) ui.current_job->cancel.exchange(true);
+    wake_proxy_prompt();  // a job thread waiting for the proxy dialog stops waiting
 }
 
 // Stops a running job and waits for its thread (the window does not repaint meanwhile).
@@ -193,25 +208,33 @@ LRESULT on_command(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
-        case WM_CTLCOLORSTATIC: {
-            HDC dc = reinterpret_cast<HDC>(wparam);
-            ::SetBkMode(dc, TRANSPARENT);
-            ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-            return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
-        }
+        case WM_CTLCOLORSTATIC: return static_colors(reinterpret_cast<HDC>(wparam));
         case WM_COMMAND: return on_command(hwnd, msg, wparam, lparam);
         case WM_CLOSE: on_close(); return 0;
         case WM_DESTROY: ::PostQuitMessage(0); return 0;
         case msg_progress: show_progress(); return 0;
-        case msg_finished: show_result(); return 0;
+        case msg_finished:
+            close_proxy_dialog();
+            show_result();
+            return 0;
+        case msg_ask_proxy: open_proxy_dialog(); return 0;
         default: return ::DefWindowProcW(hwnd, msg, wparam, lparam);
     }
 }
 
 }  // namespace
 
-int run_window(const std::wstring& initial_folder, int connections) {
+LRESULT static_colors(HDC dc) {
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+}
+
+int run_window(const std::wstring& initial_folder, const ProxySettings& proxy, const std::string& refusal,
+               int connections) {
     ui.connections = connections;
+    ui.proxy.named = proxy.named;
+    ui.refusal = refusal;
     INITCOMMONCONTROLSEX icc{};
     icc.dwSize = sizeof icc;
     icc.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS;
@@ -252,11 +275,16 @@ int run_window(const std::wstring& initial_folder, int connections) {
     if (!ui.main) return 1;
 
     create_controls(initial_folder);
+    if (!ui.refusal.empty()) {
+        show_refusal();
+        ::EnableWindow(ui.install, FALSE);
+    }
     ::ShowWindow(ui.main, SW_SHOWNORMAL);
     ::SetFocus(ui.install);
 
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (HWND d = proxy_dialog(); d && ::IsDialogMessageW(d, &msg)) continue;
         if (!::IsDialogMessageW(ui.main, &msg)) {
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
@@ -265,6 +293,7 @@ int run_window(const std::wstring& initial_folder, int connections) {
 
     // The loop can end with a job still running (a quit message from outside): stop it first.
     stop_and_join();
+    close_proxy_dialog();
     if (::IsWindow(ui.main)) ::DestroyWindow(ui.main);
     ui.current_job.reset();
     ui.main = nullptr;

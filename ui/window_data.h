@@ -43,6 +43,8 @@ struct WindowData {
     bool asking_to_close = false;       // the stop question is open
     std::unique_ptr<Job> current_job;  // replaced only after its thread was joined
     std::thread job_thread;            // joinable from its start until it is joined
+    ProxySettings proxy;               // every job's proxy ("--proxy")
+    std::string refusal;               // a start-up option refused ("bad --proxy"): nothing starts
 };
 
 // The one window of the process.
@@ -61,6 +63,8 @@ void show_result();
 bool launch_app(const Job& job);
 // Enables the controls and sets the button texts as look says, and moves ui_state there.
 void apply_look(const ControlLook& look);
+// WM_CTLCOLORSTATIC of the setup's windows: label text on the window background.
+LRESULT static_colors(HDC dc);
 // Sets the status line's text.
 void set_status(const std::wstring& text);
 

@@ -73,3 +73,12 @@ TEST(CommandLine, ConnectionsValue) {
         EXPECT_EQ(df::setup::connections_value(cases[i].first), cases[i].second) << "case " << i;
     }
 }
+
+TEST(CommandLine, ProxyAndProxyUser) {
+    Options o = parse_command_line({L"--proxy", L"a:1", L"--proxy-user", L"ann", L"--proxy", L"b:2"});
+    EXPECT_EQ(o.proxy, std::optional<std::wstring>(L"b:2"));
+    EXPECT_EQ(o.proxy_user, std::optional<std::wstring>(L"ann"));
+    Options dangling = parse_command_line({L"--proxy-user"});
+    EXPECT_FALSE(dangling.proxy_user.has_value());
+    EXPECT_FALSE(parse_command_line({L"--proxy=a:1", L"--Proxy", L"a:1"}).proxy.has_value());
+}

@@ -1,7 +1,10 @@
 // The real duskfern-setup.exe, started as a user would start it, judged by its log and exit code.
+#include "app/log.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <windows.h>
 
 #include <regex>
 
@@ -90,4 +93,31 @@ TEST(SetupExe, LogInMissingFolderDoesNotStopTheRun) {
     SetupRun r = run_setup(L"--silent --source x --log \"" + log + L"\"", log, dir);
     EXPECT_EQ(r.exit_code, 2u);
     EXPECT_TRUE(r.log.empty());
+}
+
+// A delay-loaded system DLL that cannot be loaded ends the run with the job's plain failure, not
+// with the delay-load helper's exception. A copy of the setup with the DLL disabled stands in for a
+// Windows without it (Wine reads a program's DLL overrides from the registry, by file name); the
+// sources are closed ports, and nothing is fetched before the failure.
+TEST(SetupExe, MissingSystemDllIsAPlainFailure) {
+    struct Case {
+        const wchar_t* disabled;
+        const char* failure;
+    } cases[] = {{L"winhttp", "FAILED WinHTTP is not available\r\n"},
+                 {L"bcrypt", "FAILED CNG (bcrypt.dll) is not available\r\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(df::setup::to_utf8(c.disabled));
+        std::wstring dir = scratch_folder("exe-nodll");
+        std::wstring name = L"duskfern-setup-no-" + std::wstring(c.disabled) + L".exe";
+        std::wstring key = L"Software\\Wine\\AppDefaults\\" + name + L"\\DllOverrides";
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), c.disabled, REG_SZ, L"", sizeof(wchar_t)),
+                  ERROR_SUCCESS);
+        ASSERT_TRUE(::CopyFileW(setup_exe().c_str(), (dir + L"\\" + name).c_str(), FALSE));
+        std::wstring log = dir + L"\\setup.log";
+        std::wstring cmd = L"\"" + dir + L"\\" + name + L"\" --silent --dir \"" + dir + L"\\app\" --log \"" + log + L"\"";
+        ProcessResult r = run_process(cmd, 60000, L"DUSKFERN_UPDATE_MIRROR=http://127.0.0.1:9\n"
+                                                  L"DUSKFERN_UPDATE_BASE=http://127.0.0.1:9/gh");
+        EXPECT_EQ(r.exit_code, 1u) << read_file(log);
+        EXPECT_NE(read_file(log).find(c.failure), std::string::npos) << read_file(log);
+    }
 }

@@ -47,19 +47,24 @@ TEST(Plan, PreservedPaths) {
     for (const Case& c : cases) EXPECT_EQ(is_preserved_path(c.path), c.preserved) << c.path;
 }
 
-TEST(Plan, PlannablePaths) {
+TEST(Plan, PathProblems) {
+    constexpr auto none = PathProblem::none, unsafe = PathProblem::unsafe, dot = PathProblem::trailing_dot_or_space,
+                   reserved = PathProblem::reserved_name, preserved = PathProblem::preserved;
     struct Case {
         const char* path;
-        bool ok;
+        PathProblem problem;
     } cases[] = {
-        {"a", true},        {"bin/app.exe", true},  {"COM0", true},     {"console/x", true},
-        {"lpt10.txt", true}, {"...x", true},        {".config/y", true}, {"a b/c d.txt", true},
-        {"con", false},     {"bin/LPT1.txt", false}, {"Nul/x", false},   {"aux.", false},
-        {"com9.log", false}, {"x.", false},          {"x ", false},      {"a./b", false},
-        {"a /b", false},    {"", false},             {"/abs", false},    {"a\\b", false},
-        {"c:x", false},     {"a//b", false},         {"../x", false},    {"a?b", false},
+        {"a", none},         {"bin/app.exe", none},   {"COM0", none},      {"console/x", none},
+        {"lpt10.txt", none}, {"...x", none},          {".config/y", none}, {"a b/c d.txt", none},
+        {"con", reserved},   {"bin/LPT1.txt", reserved}, {"Nul/x", reserved}, {"aux.", dot},
+        {"com9.log", reserved}, {"x.", dot},          {"x ", dot},         {"a./b", dot},
+        {"a /b", dot},       {"", unsafe},            {"/abs", unsafe},    {"a\\b", unsafe},
+        {"c:x", unsafe},     {"a//b", unsafe},        {"../x", unsafe},    {"a?b", unsafe},
+        // The first segment that breaks a rule decides; preserved only for an otherwise good path.
+        {"con/x.", reserved}, {"x./con", dot},        {"data/x", preserved}, {"data/con", reserved},
+        {"database/x", none},
     };
-    for (const Case& c : cases) EXPECT_EQ(is_plannable_path(c.path), c.ok) << c.path;
+    for (const Case& c : cases) EXPECT_EQ(path_problem(c.path), c.problem) << c.path;
 }
 
 TEST(Plan, BuildKeepsOrderAndSumsSizes) {
@@ -105,13 +110,16 @@ TEST(Plan, ConflictingPaths) {
     }
     std::vector<PathConflict> all = path_conflicts({"A.txt", "b", "a.TXT", "a.txt.part", "B.part", "c", "a.txt"});
     ASSERT_EQ(all.size(), 4u);
-    auto is = [](const PathConflict& c, const char* earlier, const char* later, bool part) {
-        return c.earlier == earlier && c.later == later && c.part_file == part;
+    auto is = [](const PathConflict& c, const char* earlier, const char* later, ConflictKind kind) {
+        return c.earlier == earlier && c.later == later && c.kind == kind;
     };
-    EXPECT_TRUE(is(all[0], "A.txt", "a.TXT", false));
-    EXPECT_TRUE(is(all[1], "A.txt", "a.txt.part", true));
-    EXPECT_TRUE(is(all[2], "b", "B.part", true));
-    EXPECT_TRUE(is(all[3], "A.txt", "a.txt", false));
+    EXPECT_TRUE(is(all[0], "A.txt", "a.TXT", ConflictKind::same_file));
+    EXPECT_TRUE(is(all[1], "A.txt", "a.txt.part", ConflictKind::part_file_of_earlier));
+    EXPECT_TRUE(is(all[2], "b", "B.part", ConflictKind::part_file_of_earlier));
+    EXPECT_TRUE(is(all[3], "A.txt", "a.txt", ConflictKind::same_file));
+    std::vector<PathConflict> reversed = path_conflicts({"x.dll.part", "X.DLL"});
+    ASSERT_EQ(reversed.size(), 1u);
+    EXPECT_TRUE(is(reversed[0], "x.dll.part", "X.DLL", ConflictKind::earlier_is_part_file));
 }
 
 TEST(Plan, WindowsNameKey) {

@@ -18,7 +18,5 @@ head -c 300000 /dev/urandom > "$build/bin/plugins/pack.bin"
 printf 'notes\n' > "$build/res/Grüße 文档/my_notes 1.txt"
 
 "$tool" release --from "$build" --tag "$tag" --out "$work/out" --key "$DF_SOURCE_DIR/tests/support/test-only-release-key.pem"
-cp -r "$work/out/mirror/." "$DF_TEST_ROOT/"
-mkdir -p "$DF_TEST_ROOT/gh/download"
-cp -r "$work/out/github/$tag" "$DF_TEST_ROOT/gh/download/"
+"$DF_SOURCE_DIR/tools/serve-release" "$work/out" "$tag" "$DF_TEST_ROOT"
 DF_ROUND_TRIP_BUILD="$build" DF_ROUND_TRIP_OUT="$work/out" DF_ROUND_TRIP_TAG="$tag" exec "$wine_run" "$test_exe"

@@ -281,6 +281,14 @@ TEST(SafeRelativePath, Table) {
         {"d/" + std::string(1023, 'a'), false},
     };
     for (const auto& c : cases) EXPECT_EQ(is_safe_relative_path(c.path), c.safe) << '"' << c.path << '"';
+    // Why: length first, then characters anywhere, then segments.
+    const std::pair<std::string, UnsafePath> reasons[] = {
+        {"", UnsafePath::length},          {std::string(1025, 'a'), UnsafePath::length},
+        {"\\abs", UnsafePath::character},  {"../a?b", UnsafePath::character},
+        {"/abs", UnsafePath::segment},     {"a/..", UnsafePath::segment},
+        {"a/b", UnsafePath::none},
+    };
+    for (const auto& [path, reason] : reasons) EXPECT_EQ(unsafe_path(path), reason) << path;
 }
 
 TEST(DefaultAssetName, Table) {

@@ -54,18 +54,22 @@ void TestServer::set_faults(const std::string& json_object_text) {
 
 void TestServer::clear_faults() { ::DeleteFileW(ctl_file(ctl_, L"faults.json").c_str()); }
 
-std::vector<TestServer::Request> TestServer::journal() const {
-    std::vector<Request> out;
-    std::string text = read_file(ctl_file(ctl_, L"journal.jsonl"));
+void for_each_journal_line(const std::wstring& path, const std::function<void(const std::string&)>& take) {
+    std::string text = read_file(path);
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) break;  // a line still being written
-        std::string line = text.substr(start, end - start);
+        if (end > start) take(text.substr(start, end - start));
         start = end + 1;
-        if (line.empty()) continue;
+    }
+}
+
+std::vector<TestServer::Request> TestServer::journal() const {
+    std::vector<Request> out;
+    for_each_journal_line(ctl_file(ctl_, L"journal.jsonl"), [&](const std::string& line) {
         nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-        if (!j.is_object()) continue;
+        if (!j.is_object()) return;
         Request r;
         r.path = j.value("path", std::string());
         if (j.contains("range") && j["range"].is_string()) r.range = j["range"].get<std::string>();
@@ -76,7 +80,7 @@ std::vector<TestServer::Request> TestServer::journal() const {
         r.at = j.value("t", 0.0);
         if (j.contains("gathered") && j["gathered"].is_boolean()) r.gathered = j["gathered"].get<bool>();
         out.push_back(std::move(r));
-    }
+    });
     return out;
 }
 

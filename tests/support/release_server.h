@@ -2,11 +2,16 @@
 // The loopback release server of a SERVER test (tools/release_server.py --run), seen from the
 // Windows test executable: its addresses, its file folder, its fault table and its journal.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace df::test {
+
+// Each complete line of a JSON-lines journal file (a line still being written is left out)
+// handed to take as its text; lines that are empty are skipped.
+void for_each_journal_line(const std::wstring& path, const std::function<void(const std::string&)>& take);
 
 class TestServer {
 public:

@@ -160,7 +160,7 @@ class ReleaseServer(unittest.TestCase):
             time.sleep(0.05)
         self.assertEqual(journal()[0]["sent"], 10)
 
-    def test_endless_body_and_rate(self):
+    def test_endless_body_rate_and_fast_start(self):
         faults({"/a.bin": {"endless": True}})
         u = urllib.parse.urlsplit(HTTP)
         c = http.client.HTTPConnection(u.hostname, u.port, timeout=10)
@@ -176,6 +176,13 @@ class ReleaseServer(unittest.TestCase):
         s, _, b, _ = get("/a.bin")
         self.assertEqual((s, b), (200, DATA))
         self.assertGreater(time.monotonic() - t, 0.4)
+        # A fast start: 4,000 bytes at once, then the last 1,000 at 1,000 bytes a second.
+        faults({"/a.bin": {"rate": 1000, "rate_after": 4000}})
+        t = time.monotonic()
+        s, _, b, _ = get("/a.bin")
+        self.assertEqual((s, b), (200, DATA))
+        self.assertGreater(time.monotonic() - t, 0.9)
+        self.assertLess(time.monotonic() - t, 3)
 
 
 if __name__ == "__main__":

@@ -50,6 +50,13 @@ const Expected EXPECTED[] = {
     {"bad_system", "Program Files and Windows folders are not writable for updates; choose a folder of your own.", "Program Files 和 Windows 目录无法自动更新，请选择自己的文件夹。"},
     {"bad_write", "This folder cannot be written to; choose another.", "这个文件夹无法写入，请换一个位置。"},
     {"busy_quit", "Stop the installation?", "要停止安装吗？"},
+    {"proxy_title", "Proxy sign-in", "代理服务器登录"},
+    {"proxy_ask", "The proxy server asks for a user name and password.", "代理服务器要求输入用户名和密码。"},
+    {"proxy_again", "The proxy server refused this user name and password. Try again.",
+     "代理服务器拒绝了该用户名和密码，请重试。"},
+    {"proxy_user", "User name:", "用户名："},
+    {"proxy_password", "Password:", "密码："},
+    {"ok", "OK", "确定"},
 };
 
 // UTF-8 to code points. Every text here lies in the Basic Multilingual Plane, so one code point
