@@ -19,6 +19,7 @@ Options parse_command_line(const std::vector<std::wstring>& args) {
         if (a == L"--dir") slot = &o.dir;
         else if (a == L"--log") slot = &o.log;
         else if (a == L"--lang") slot = &o.lang;
+        else if (a == L"--connections") slot = &o.connections;
         else if (a == L"--proxy") slot = &o.proxy;
         else if (a == L"--proxy-user") slot = &o.proxy_user;
         else if (a == L"--source") plain = &o.source;
@@ -29,6 +30,17 @@ Options parse_command_line(const std::vector<std::wstring>& args) {
         else *plain = value;
     }
     return o;
+}
+
+std::optional<int> connections_value(const std::wstring& text) {
+    if (text.empty() || text.size() > 2) return std::nullopt;
+    int n = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') return std::nullopt;
+        n = n * 10 + (c - L'0');
+    }
+    if (n < MIN_CONNECTIONS || n > MAX_CONNECTIONS) return std::nullopt;
+    return n;
 }
 
 std::string header_line(unsigned long pid, bool silent, bool chinese) {

@@ -43,6 +43,11 @@ int run_silent(const Options& o) {
         log_line("bad --source");
         return 2;
     }
+    std::optional<int> connections = o.connections ? connections_value(*o.connections) : DEFAULT_CONNECTIONS;
+    if (!connections) {
+        log_line("bad --connections");
+        return 2;
+    }
     std::string bad_proxy, why;
     ProxySettings proxy = proxy_settings(o, bad_proxy, &why);
     if (!bad_proxy.empty()) {
@@ -60,6 +65,7 @@ int run_silent(const Options& o) {
     job.dir = folder;
     job.source = o.source == L"github" ? Source::github : Source::mirror;
     job.shortcut = o.shortcut;
+    job.connections = *connections;
     job.proxy = std::move(proxy);
     log_line("---- install (silent) into " + to_utf8(folder));
     run_job(job);
@@ -74,7 +80,10 @@ int run_window_flow(const Options& o) {
         log_line("--proxy refused: " + why);
         log_line(bad_proxy);
     }
-    return run_window(o.dir ? *o.dir : default_folder(), proxy, bad_proxy);
+    // The window ignores a bad --connections, as it ignores --source.
+    const int connections = o.connections ? connections_value(*o.connections).value_or(DEFAULT_CONNECTIONS)
+                                          : DEFAULT_CONNECTIONS;
+    return run_window(o.dir ? *o.dir : default_folder(), proxy, bad_proxy, connections);
 }
 
 // The setup stops when it cannot keep DLL loads out of its own folder: a DLL planted there

@@ -2,7 +2,7 @@
 
 #include "app/log.h"
 #include "job/commit.h"
-#include "job/fetch_file.h"
+#include "job/delivery.h"
 #include "job/finish.h"
 #include "job/plan.h"
 #include "net/ecdsa.h"
@@ -26,16 +26,6 @@ std::string environment_value(const wchar_t* name) {
     DWORD n = ::GetEnvironmentVariableW(name, buffer, 2048);
     if (n == 0 || n >= 2048) return {};
     return to_utf8(std::wstring_view(buffer, n));
-}
-
-std::wstring destination_of(const std::wstring& dir, const std::string& path) {
-    std::wstring relative = from_utf8(path);
-    for (auto& c : relative) {
-        if (c == L'/') c = L'\\';
-    }
-    std::wstring dest = dir;
-    if (!dest.empty() && dest.back() != L'\\') dest += L'\\';
-    return dest + relative;
 }
 
 class Run {
@@ -109,7 +99,13 @@ public:
         Plan plan = build_plan(*manifest);
         if (auto clash = conflicting_path(plan)) return fail("manifest lists conflicting paths: " + *clash);
 
-        if (!deliver(http, plan, std::move(candidates))) return;
+        // Every file is fetched and verified into its part file, then all are committed: until
+        // the commit no destination is touched.
+        Candidates shared(std::move(candidates));
+        std::vector<std::wstring> verified;  // destinations whose part file waits for the commit, plan order
+        if (auto failure = deliver_plan(job_, http, plan, shared, verified)) return fail(*failure);
+        if (cancelled()) return fail("cancelled");
+        if (std::string problem = commit_files(verified); !problem.empty()) return fail(problem);
 
         report(L"finishing");
         std::string data_error = create_data_folder(job_.dir);
@@ -151,43 +147,6 @@ private:
                 std::uint64_t bytes_done = 0, std::uint64_t bytes_total = 0) {
         if (!job_.on_progress) return;
         job_.on_progress(Progress{phase, files_done, files_total, bytes_done, bytes_total});
-    }
-
-    // Fetches and verifies every plan file, then commits them all; false after a failure
-    // (recorded). Until the commit no destination is touched.
-    bool deliver(Http& http, const Plan& plan, std::vector<ReleaseInfo> records) {
-        Candidates candidates(std::move(records));
-        const auto total = static_cast<std::int32_t>(plan.files.size());
-        std::int32_t done = 0;
-        std::uint64_t bytes_before = 0;
-        std::vector<std::wstring> verified;  // destinations whose part file waits for the commit
-        report(L"files", 0, total, 0, plan.bytes_total);
-        for (const ManifestFile& entry : plan.files) {
-            const std::wstring dest = destination_of(job_.dir, entry.path);
-            ByteProgress on_bytes = [&](std::uint64_t got) {
-                report(L"files", done, total, bytes_before + got, plan.bytes_total);
-            };
-            FileOutcome outcome = fetch_file(http, entry, dest, candidates, &job_.cancel, on_bytes);
-            if (!delivered(outcome)) {
-                fail(outcome.message);
-                return false;
-            }
-            (outcome.source == Source::mirror ? job_.from_mirror : job_.from_github) += 1;
-            if (outcome.end == FileEnd::verified) verified.push_back(dest);
-            bytes_before += entry.size;
-            ++done;
-            report(L"files", done, total, bytes_before, plan.bytes_total);
-        }
-        if (cancelled()) {
-            fail("cancelled");
-            return false;
-        }
-        std::string problem = commit_files(verified);
-        if (!problem.empty()) {
-            fail(problem);
-            return false;
-        }
-        return true;
     }
 
     Job& job_;

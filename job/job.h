@@ -18,10 +18,15 @@ struct Progress {
     std::uint64_t bytes_total = 0;
 };
 
+// Files fetched side by side unless the command line says otherwise (a browser's connections
+// per host).
+inline constexpr int DEFAULT_CONNECTIONS = 6;
+
 struct Job {
     std::wstring dir;  // absolute, already accepted by check_install_folder
     Source source = Source::mirror;
     bool shortcut = false;
+    int connections = DEFAULT_CONNECTIONS;  // files in flight at once, 1 to 16; 1 is one after another
     std::atomic<bool> cancel{false};
     std::function<void(const Progress&)> on_progress;
     ProxySettings proxy;  // the system's settings unless "--proxy" names one

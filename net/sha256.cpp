@@ -11,11 +11,13 @@ namespace {
 constexpr DWORD READ_BUFFER = 1u << 20;  // 1 MiB per ReadFile
 constexpr ULONG MAX_FEED = 0x40000000u;  // largest piece handed to BCryptHashData
 
-// The read buffer of this thread, zero-filled once and reused by every digest: under Wine a
+// The read buffer of this thread, allocated once and reused by every digest: under Wine a
 // 1 MiB block is mapped and unmapped on every allocation, which cost more than hashing a small
-// file. Every digest still reads in the same 1 MiB blocks. Null when it cannot be had.
+// file. Every digest still reads in the same 1 MiB blocks. Left unfilled: ReadFile writes what
+// is hashed, and the system backs only the pages a read touched, so each transfer thread of
+// small files holds little of it. Null when it cannot be had.
 unsigned char* thread_read_buffer() {
-    thread_local std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[READ_BUFFER]());
+    thread_local std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[READ_BUFFER]);
     return buffer.get();
 }
 

@@ -10,10 +10,11 @@ Two modes:
       environment, then stops the servers, removes the folder and exits with CMD's exit code.
       CMD is killed after the lifetime (default 1200 s) and the exit code is then 124.
 
-  release_server.py --serve DIR --port-file F [--ctl DIR] [--lifetime S]
+  release_server.py --serve DIR --port-file F [--ctl DIR] [--lifetime S] [--delay-ms D]
       Serves DIR over HTTP on 127.0.0.1 and writes the port into F once listening. Stops after
       the lifetime (default 600 s) or on SIGTERM/SIGINT. With --ctl, faults and the journal
-      live in that folder as in --run.
+      live in that folder as in --run. With --delay-ms, every answer waits D ms after its
+      request arrived, as a server far away does (the latency bench).
 
 Serving: GET maps the URL path (query ignored) to a file below the root; a missing file is
 404. "Range: bytes=N-" and "bytes=N-M" give 206 with Content-Range; N at or past the end gives
@@ -33,6 +34,9 @@ to an object with any of these keys:
   "html": true        200 with a small text/html page instead of the file
   "rate": B           at most B body bytes per second
   "rate_after": K      with "rate": the first K body bytes of the answer at full speed
+  "gather": K         hold the answer until K requests carrying a "gather" fault are held at
+                      once, or "gather_seconds" (default 10) pass; the journal line then has
+                      "gathered": true or false (the way to prove transfers overlap)
   "times": N          apply the fault to the first N matching requests only
 The counts behind "times" are kept per path and start again whenever faults.json is replaced.
 
@@ -77,6 +81,31 @@ class ServerState:
         self.fault_key = None
         self.counts = {}
         self.stopping = threading.Event()
+        self.delay = 0.0  # seconds every answer waits (--delay-ms)
+        # The "gather" fault: requests held now, and the number of groups released so far.
+        self.gather_cond = threading.Condition()
+        self.gather_waiting = 0
+        self.gather_groups = 0
+
+    def gather(self, count, limit):
+        """Holds the caller until count callers are held at once (True) or limit seconds pass
+        (False)."""
+        with self.gather_cond:
+            group = self.gather_groups
+            self.gather_waiting += 1
+            if self.gather_waiting >= count:
+                self.gather_groups += 1
+                self.gather_waiting = 0
+                self.gather_cond.notify_all()
+                return True
+            end = time.monotonic() + min(float(limit), STALL_LIMIT)
+            while self.gather_groups == group:
+                left = end - time.monotonic()
+                if left <= 0 or self.stopping.is_set():
+                    self.gather_waiting -= 1
+                    return False
+                self.gather_cond.wait(min(left, 0.5))
+            return True
 
     def faults(self):
         """The current fault table and a key that changes whenever the file is replaced."""
@@ -290,6 +319,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         state = self.server.state
         plain_path = urllib.parse.urlsplit(self.path).path
         fault = state.fault_for(self.path, plain_path)
+        if state.delay > 0:
+            time.sleep(state.delay)
+        if "gather" in fault:
+            self._entry["gathered"] = state.gather(int(fault["gather"]), fault.get("gather_seconds", 10))
 
         if fault.get("no_answer"):
             self._record(0)
@@ -377,6 +410,7 @@ class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     block_on_close = False
     allow_reuse_address = False
+    request_queue_size = 64  # up to 16 transfers open their connections at once
 
     def __init__(self, state, tls_context=None):
         self.state = state
@@ -384,6 +418,12 @@ class Server(http.server.ThreadingHTTPServer):
         super().__init__(("127.0.0.1", 0), Handler)
 
     def finish_request(self, request, client_address):
+        # Headers and body leave in separate writes: with Nagle's rule the body of a kept-alive
+        # connection would wait for the client's delayed acknowledgement, 40 ms per answer.
+        try:
+            request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        except OSError:
+            pass
         # The TLS handshake runs in the request's own thread, so a client that refuses the
         # certificate or stalls the handshake never blocks the accept loop.
         if self.tls_context is not None:
@@ -479,6 +519,7 @@ def serve_mode(args):
     if args.ctl:
         os.makedirs(args.ctl, exist_ok=True)
     state = ServerState(args.serve, args.ctl)
+    state.delay = (args.delay_ms or 0) / 1000.0
     server = Server(state)
     done = threading.Event()
     signal.signal(signal.SIGTERM, lambda signum, frame: done.set())
@@ -501,6 +542,7 @@ def main():
     p.add_argument("--port-file", metavar="F", help="with --serve: file that receives the port")
     p.add_argument("--ctl", metavar="DIR", help="with --serve: folder of faults.json and journal.jsonl")
     p.add_argument("--lifetime", type=float, metavar="S", help="seconds before everything stops")
+    p.add_argument("--delay-ms", type=float, metavar="D", help="with --serve: every answer waits D ms")
     args = p.parse_args(argv)
     args.command = command
     if args.run == bool(args.serve):

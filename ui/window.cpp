@@ -126,6 +126,7 @@ void start_install() {
     job.dir = folder;
     job.source = Source::mirror;
     job.shortcut = ::SendMessageW(ui.shortcut, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    job.connections = ui.connections;
     job.on_progress = make_progress_observer(ui.main);
     job.proxy.named = ui.proxy.named;
     job.proxy.max_asks = 2;  // refused credentials: the dialog asks once more
@@ -229,7 +230,9 @@ LRESULT static_colors(HDC dc) {
     return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
 }
 
-int run_window(const std::wstring& initial_folder, const ProxySettings& proxy, const std::string& refusal) {
+int run_window(const std::wstring& initial_folder, const ProxySettings& proxy, const std::string& refusal,
+               int connections) {
+    ui.connections = connections;
     ui.proxy.named = proxy.named;
     ui.refusal = refusal;
     INITCOMMONCONTROLSEX icc{};

@@ -38,6 +38,7 @@ struct WindowData {
     UniqueIcon large_icon;
     UniqueIcon small_icon;
     int ui_dpi = 96;
+    int connections = DEFAULT_CONNECTIONS;  // of every job the window starts
     UiState ui_state = UiState::idle;
     bool asking_to_close = false;       // the stop question is open
     std::unique_ptr<Job> current_job;  // replaced only after its thread was joined

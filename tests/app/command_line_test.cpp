@@ -56,6 +56,24 @@ TEST(CommandLine, HeaderLine) {
     EXPECT_EQ(df::setup::header_line(7, true, true), "---- duskfern-setup 0.7.1 pid=7 silent ui=zh");
 }
 
+TEST(CommandLine, ConnectionsTakenAsGivenLastWins) {
+    EXPECT_EQ(parse_command_line({L"--connections", L"3", L"--connections", L"x"}).connections, L"x");
+    EXPECT_EQ(parse_command_line({L"--connections", L"3", L"--connections"}).connections, L"3");
+    EXPECT_FALSE(parse_command_line({L"--connections=3", L"--Connections", L"3"}).connections.has_value());
+}
+
+TEST(CommandLine, ConnectionsValue) {
+    const std::pair<const wchar_t*, std::optional<int>> cases[] = {
+        {L"1", 1},  {L"6", 6},  {L"16", 16},           {L"09", 9},            {L"0", std::nullopt},
+        {L"17", std::nullopt},  {L"-1", std::nullopt}, {L"+6", std::nullopt}, {L" 6", std::nullopt},
+        {L"6 ", std::nullopt},  {L"", std::nullopt},   {L"016", std::nullopt}, {L"4x", std::nullopt},
+        {L"\x0666", std::nullopt},  // an Arabic-Indic six is not a decimal digit here
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(df::setup::connections_value(cases[i].first), cases[i].second) << "case " << i;
+    }
+}
+
 TEST(CommandLine, ProxyAndProxyUser) {
     Options o = parse_command_line({L"--proxy", L"a:1", L"--proxy-user", L"ann", L"--proxy", L"b:2"});
     EXPECT_EQ(o.proxy, std::optional<std::wstring>(L"b:2"));

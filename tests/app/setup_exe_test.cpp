@@ -45,6 +45,15 @@ TEST(SetupExe, BadSourceExitsTwoAfterHeader) {
     EXPECT_EQ(r.log.find("---- install"), std::string::npos);
 }
 
+TEST(SetupExe, BadConnectionsExitsTwoBeforeTheInstall) {
+    std::wstring dir = scratch_folder("exe-connections");
+    std::wstring log = dir + L"\\setup.log";
+    SetupRun r = run_setup(L"--silent --connections 17 --log \"" + log + L"\"", log, dir);  // every value: command_line_test
+    EXPECT_EQ(r.exit_code, 2u);
+    EXPECT_NE(r.log.find(" bad --connections\r\n"), std::string::npos) << r.log;
+    EXPECT_EQ(r.log.find("---- install"), std::string::npos);
+}
+
 TEST(SetupExe, LanguageChoiceInHeader) {
     struct Case {
         const wchar_t* lang;

@@ -5,6 +5,7 @@
 #include "app/log.h"
 #include "folder/known_folder.h"
 #include "net/error_text.h"
+#include "release/manifest.h"
 #include "tests/support/child_process.h"
 #include "tests/support/publish_release.h"
 #include "tests/support/release_server.h"
@@ -82,6 +83,24 @@ protected:
         return n;
     }
     std::string url(const std::string& path) const { return server.http_base() + path; }
+    // The request paths of a file published under its derived name on each source.
+    static std::string on_mirror(const std::string& asset) { return "/v1.4.0/files/" + asset; }
+    static std::string on_github(const std::string& asset) { return "/gh/download/v1.4.0/" + asset; }
+    // Adds small files pack/f3.bin ... up to count files in all (derived names f__pack__fN.bin).
+    void add_small_files(std::size_t count) {
+        for (std::size_t i = release.files.size(); i < count; ++i) {
+            release.files.push_back({"pack/f" + std::to_string(i) + ".bin", "small " + std::to_string(i), {}, std::nullopt});
+        }
+    }
+    // Answers with status 200 per derived file name (after "f__"), over both sources.
+    static std::map<std::string, int> whole_answers(const Outcome& o) {
+        std::map<std::string, int> n;
+        for (const auto& r : o.requests) {
+            std::size_t p = r.path.find("/f__");
+            if (p != std::string::npos && r.status == 200) ++n[r.path.substr(p + 1)];
+        }
+        return n;
+    }
 
     void expect_installed() {
         for (const ReleaseFile& f : release.files) EXPECT_EQ(read_file(at(f.path)), f.content) << f.path;
@@ -139,7 +158,7 @@ protected:
 
 TEST_F(Install, FreshFromTheMirrorThenNothingFetchedAgain) {
     publish();
-    Outcome first = run();
+    Outcome first = run(L"--connections 1");  // one file after another: the order is the point
     EXPECT_EQ(first.exit_code, 0u) << first.log;
     expect_installed();
     EXPECT_TRUE(has_line(first, "sources mirror=" + url("/latest.json") + " github=" + url("/gh/releases/latest") +
@@ -201,7 +220,7 @@ TEST_F(Install, ResumesAfterACutConnection) {
 TEST_F(Install, FileFailingOnTheMirrorComesFromGithubAndTheMirrorIsDemoted) {
     publish();
     server.set_faults(R"({"/v1.4.0/files/f__duskfern-overlay.exe": {"status": 500}})");
-    Outcome o = run();
+    Outcome o = run(L"--connections 1");  // so every later file starts after the demotion
     EXPECT_EQ(o.exit_code, 0u) << o.log;
     expect_installed();
     std::string bad = url("/v1.4.0/files/f__duskfern-overlay.exe");
@@ -374,6 +393,111 @@ TEST_F(Install, ShortcutPointsAtTheApplication) {
     EXPECT_EQ(again.log.find(" shortcut "), std::string::npos);
 }
 
+TEST_F(Install, FilesTravelSideBySideUpToTheirNumber) {
+    add_small_files(6);
+    publish();
+    // Every file answer is held until `gather` of them are held at once (or `bound` seconds
+    // pass): a run with fewer transfers in flight leaves each answer waiting out its bound.
+    const struct {
+        const wchar_t* args;
+        int gather;
+        double bound;
+        bool gathered;
+    } rows[] = {
+        {L"--connections 3", 3, 30, true},
+        {L"", 6, 30, true},                    // the default: six at once
+        {L"--connections 2", 3, 0.3, false},  // never three
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(to_utf8(row.args));
+        ASSERT_TRUE(remove_tree(dir));
+        std::string table;
+        for (const ReleaseFile& f : release.files) {
+            table += std::string(table.empty() ? "{" : ", ") + "\"" + on_mirror(default_asset_name(f.path)) +
+                     "\": {\"gather\": " + std::to_string(row.gather) + ", \"gather_seconds\": " +
+                     std::to_string(row.bound) + "}";
+        }
+        server.set_faults(table + "}");
+        Outcome o = run(row.args);
+        EXPECT_EQ(o.exit_code, 0u) << o.log;
+        expect_installed();
+        EXPECT_EQ(whole_answers(o).size(), release.files.size());
+        int held = 0;
+        for (const auto& r : o.requests) {
+            if (!r.gathered) continue;
+            ++held;
+            EXPECT_EQ(*r.gathered, row.gathered) << r.path;
+        }
+        EXPECT_EQ(held, 6) << "each file asked for once";
+    }
+}
+
+TEST_F(Install, FallbackAndDemotionSideBySideDeliverEachFileOnce) {
+    add_small_files(7);
+    publish();
+    // Three transfers: the overlay fails on the mirror (416 on every attempt, no pauses) while
+    // the next two files are held on the mirror, released only once the overlay has been asked
+    // of GitHub, that is after the mirror was demoted. Every later file starts after that.
+    server.set_faults(R"({"/v1.4.0/files/f__duskfern-overlay.exe": {"status": 416},
+                          "/gh/download/v1.4.0/f__duskfern-overlay.exe": {"gather": 3},
+                          "/v1.4.0/files/f__bin__core.dll": {"gather": 3},
+                          "/v1.4.0/files/f__res__my_5Fdata__a_20b.txt": {"gather": 3}})");
+    Outcome o = run(L"--connections 3");
+    EXPECT_EQ(o.exit_code, 0u) << o.log;
+    expect_installed();
+    EXPECT_TRUE(has_line(o, "mirror duskfern-overlay.exe: http 416 (" + url(on_mirror("f__duskfern-overlay.exe")) + ")"))
+        << o.log;
+    EXPECT_TRUE(has_line(o, "installed 1.4.0 into " + to_utf8(dir) + " files=7 from_mirror=2 from_github=5")) << o.log;
+    for (const auto& [name, n] : whole_answers(o)) EXPECT_EQ(n, 1) << name;
+    EXPECT_EQ(whole_answers(o).size(), 7u);
+    EXPECT_EQ(requests_to(o, on_mirror("f__pack__")), 0) << "files after the demotion go to GitHub first";
+    for (const auto& r : o.requests) {
+        if (r.gathered) {
+            EXPECT_TRUE(*r.gathered) << r.path;
+        }
+    }
+}
+
+TEST_F(Install, FirstFailureStopsTheTransfersInFlightWithItsOwnMessage) {
+    // Plan order: the overlay, core.dll, more.dll, gone.dll (on neither source), then the rest.
+    release.files.insert(release.files.begin() + 2, {"bin/more.dll", std::string(200000, 'm'), {}, std::nullopt});
+    release.files.insert(release.files.begin() + 3, {"bin/gone.dll", "gone", {}, std::nullopt, false, false});
+    add_small_files(7);
+    publish();
+    // Three transfers: the overlay arrives, then gone.dll and the two DLLs meet before any is
+    // answered; the DLLs then trickle, so they are in flight when gone.dll fails.
+    server.set_faults(R"({"/v1.4.0/files/f__bin__gone.dll": {"gather": 3},
+                          "/v1.4.0/files/f__bin__core.dll": {"gather": 3, "rate": 20000},
+                          "/v1.4.0/files/f__bin__more.dll": {"gather": 3, "rate": 20000}})");
+    Outcome o = run(L"--connections 3");
+    EXPECT_EQ(o.exit_code, 1u) << o.log;
+    std::string m = url(on_mirror("f__bin__gone.dll")), g = url(on_github("f__bin__gone.dll"));
+    EXPECT_TRUE(has_line(o, "FAILED could not download bin/gone.dll (http 404 (" + m + "); http 404 (" + g + "))"))
+        << o.log;
+    EXPECT_EQ(requests_to(o, "f__pack__"), 0) << "no file starts after the failure";
+    EXPECT_EQ(requests_to(o, "f__res__"), 0);
+    std::uint64_t kept = 0;
+    for (const char* dll : {"bin/core.dll", "bin/more.dll"}) {
+        EXPECT_FALSE(file_exists(at(dll))) << dll;
+        std::uint64_t part = file_size(at(std::string(dll) + ".part")).value_or(0);
+        EXPECT_GT(part, 0u) << dll;
+        EXPECT_LT(part, 200000u) << dll;
+        if (std::string(dll) == "bin/core.dll") kept = part;
+    }
+
+    // The rerun resumes the kept part files.
+    ASSERT_TRUE(server.put_file("v1.4.0/files/f__bin__gone.dll", "gone"));
+    server.clear_faults();
+    Outcome again = run();
+    EXPECT_EQ(again.exit_code, 0u) << again.log;
+    expect_installed();
+    bool resumed = false;
+    for (const auto& r : again.requests) {
+        if (r.path == on_mirror("f__bin__core.dll")) resumed = r.range == "bytes=" + std::to_string(kept) + "-";
+    }
+    EXPECT_TRUE(resumed) << "core.dll from byte " << kept;
+}
+
 // An upgrade that fails before its commit, whatever the reason, leaves every file of the installed
 // version as it was, and only a fault of a source is held against it; the rerun fetches only what
 // is not yet verified in its part file and completes the folder.
@@ -421,7 +545,7 @@ TEST_F(Install, UpgradeFailingBeforeTheCommitLeavesTheInstalledVersion) {
             ASSERT_TRUE(app.start(L"\"" + at(row.running) + L"\" --stay"));
         }
 
-        Outcome o = run();
+        Outcome o = run(L"--connections 1");  // the files up to the failure, one after another
         EXPECT_EQ(o.exit_code, 1u) << o.log;
         const std::string line = failed_line(o);
         if (const char* in_use = row.held ? row.held : row.running) {

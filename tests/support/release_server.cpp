@@ -78,6 +78,7 @@ std::vector<TestServer::Request> TestServer::journal() const {
         r.agent = j.value("agent", std::string());
         r.accept = j.value("accept", std::string());
         r.at = j.value("t", 0.0);
+        if (j.contains("gathered") && j["gathered"].is_boolean()) r.gathered = j["gathered"].get<bool>();
         out.push_back(std::move(r));
     });
     return out;

@@ -23,6 +23,7 @@ public:
         std::uint64_t sent = 0;            // body bytes sent
         std::string agent, accept;         // User-Agent and Accept headers
         double at = 0;                     // arrival on the server's monotonic clock, seconds
+        std::optional<bool> gathered;      // held by a "gather" fault: whether its group filled
     };
 
     // Reads DF_TEST_HTTP, DF_TEST_HTTPS, DF_TEST_ROOT and DF_TEST_CTL from the environment.

@@ -135,6 +135,20 @@ class ReleaseServer(unittest.TestCase):
         self.assertEqual((s, h["content-length"], b, err), (206, "4000", DATA[1000:1100], "incomplete"))
         self.assertEqual([e["sent"] for e in journal()], [1234, 100])
 
+    def test_gather_holds_answers_until_enough_are_held(self):
+        import threading
+        faults({"/a.bin": {"gather": 3, "gather_seconds": 10}, "/lone.bin": {"gather": 2, "gather_seconds": 0.3}})
+        results = []
+        threads = [threading.Thread(target=lambda: results.append(get("/a.bin")[0])) for _ in range(3)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(results, [200, 200, 200])
+        self.assertEqual(get("/lone.bin")[0], 404)  # alone: released after its bound
+        held = [e["gathered"] for e in journal() if "gathered" in e]  # (an earlier test's late line has none)
+        self.assertEqual(held, [True, True, True, False])
+
     def test_stall_after_holds_the_connection(self):
         faults({"/a.bin": {"stall_after": 10, "stall_seconds": 30}})
         t = time.monotonic()

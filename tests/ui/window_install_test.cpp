@@ -18,21 +18,27 @@ struct Published {
     TestServer server;
     std::string big = pattern_bytes(BIG);
     bool published = false;
-    Published() {
+    // second_big: a second big file (big2.bin), slowed alike, so two transfers are in flight.
+    explicit Published(bool second_big = false) {
         if (!server.available()) return;
         df::test::ReleaseSpec release;
         release.tag = "v1.4.0";
         release.files = {{"duskfern-overlay.exe", "", sample_app(), std::nullopt},
                       {"bin/big.bin", big, {}, std::string("big.bin")}};
+        if (second_big) release.files.push_back({"bin/big2.bin", big, {}, std::string("big2.bin")});
         server.clear_faults();
         published = df::test::publish_release(server.root(), server.http_base(), release);
     }
     bool ready() const { return server.available() && published; }
-    // Slows the big file's transfer on both sources to bytes_per_second.
+    // Slows the big files' transfers on both sources to bytes_per_second.
     void slow(std::size_t bytes_per_second) {
         std::string rate = "{\"rate\": " + std::to_string(bytes_per_second) + "}";
-        server.set_faults("{\"/v1.4.0/files/big.bin\": " + rate + ", \"/gh/download/v1.4.0/big.bin\": " +
-                          rate + "}");
+        std::string table;
+        for (const char* name : {"big.bin", "big2.bin"}) {
+            table += std::string(table.empty() ? "{" : ", ") + "\"/v1.4.0/files/" + name + "\": " + rate +
+                     ", \"/gh/download/v1.4.0/" + name + "\": " + rate;
+        }
+        server.set_faults(table + "}");
     }
 };
 
@@ -40,8 +46,10 @@ struct Published {
 // the test prefix stays clean).
 struct InstallWindow : SetupWindow {
     std::wstring target;
-    InstallWindow(const std::string& name, const std::wstring& env, const std::wstring& lang = L"en")
-        : SetupWindow(name, L"--lang " + lang + L" --dir \"" + scratch_folder(name + "-target") + L"\\app\"", env) {
+    InstallWindow(const std::string& name, const std::wstring& env, const std::wstring& lang = L"en",
+                  const std::wstring& more_args = L"")
+        : SetupWindow(name, L"--lang " + lang + L" --dir \"" + scratch_folder(name + "-target") + L"\\app\" " + more_args,
+                      env) {
         target = text(ID_FOLDER);
         ::SendMessageW(item(ID_SHORTCUT), BM_SETCHECK, BST_UNCHECKED, 0);
     }
@@ -104,15 +112,22 @@ TEST(SetupInstall, ProgressThenSuccessThenLaunch) {
     EXPECT_EQ(read_file(marker), "duskfern-overlay ran\r\n");
 }
 
-TEST(SetupInstall, CancelKeepsThePartAndRetryResumes) {
-    Published p;
+TEST(SetupInstall, CancelKeepsThePartsAndRetryResumes) {
+    Published p(true);
     ASSERT_TRUE(p.ready());
     p.slow(256u << 10);
-    InstallWindow w("inst-cancel", server_sources(p.server));
+    // The window ignores a bad --connections and fetches its default number of files at once.
+    InstallWindow w("inst-cancel", server_sources(p.server), L"en", L"--connections 0");
     ASSERT_NE(w.window, nullptr);
     click(w.item(ID_INSTALL));
-    std::wstring part = w.file(L"bin\\big.bin.part");
-    ASSERT_TRUE(wait_until([&] { return file_size(part).value_or(0) > 0 && w.bar() > 0; }, 30000)) << w.log();
+    const std::wstring parts[] = {w.file(L"bin\\big.bin.part"), w.file(L"bin\\big2.bin.part")};
+    auto all_started = [&] {
+        for (const auto& part : parts) {
+            if (file_size(part).value_or(0) == 0) return false;
+        }
+        return w.bar() > 0;
+    };
+    ASSERT_TRUE(wait_until(all_started, 30000)) << w.log();  // both transfers in flight
 
     click(w.item(ID_CANCEL));  // asks the job to stop; the window stays
     ASSERT_TRUE(w.wait_main_button(L"Retry", 30000)) << w.log();
@@ -123,24 +138,30 @@ TEST(SetupInstall, CancelKeepsThePartAndRetryResumes) {
     EXPECT_GT(kept_bar, 0);  // the bar stays where it was
     EXPECT_LT(kept_bar, 1000);
     for (int id : {ID_FOLDER, ID_BROWSE, ID_SHORTCUT, ID_INSTALL, ID_CANCEL}) EXPECT_TRUE(w.enabled(id)) << id;
-    std::uint64_t kept = file_size(part).value_or(0);
-    EXPECT_GT(kept, 0u);
-    EXPECT_LT(kept, BIG);
+    for (const auto& part : parts) {
+        std::uint64_t kept = file_size(part).value_or(0);
+        EXPECT_GT(kept, 0u) << to_utf8(part);
+        EXPECT_LT(kept, BIG) << to_utf8(part);
+    }
     EXPECT_FALSE(file_exists(w.file(L"bin\\big.bin")));
+    EXPECT_FALSE(file_exists(w.file(L"bin\\big2.bin")));
     EXPECT_EQ(last_line(w.log()), "FAILED cancelled");
 
-    // Retry: a new job that resumes the part file instead of starting it again.
+    // Retry: a new job that resumes both part files instead of starting them again.
     p.server.clear_faults();
     p.server.clear_journal();
     click(w.item(ID_INSTALL));
     ASSERT_TRUE(w.wait_main_button(L"Launch duskfern")) << w.log();
     EXPECT_EQ(read_file(w.file(L"bin\\big.bin")), p.big);
-    EXPECT_FALSE(file_exists(part));
-    bool resumed = false;
-    for (const auto& r : p.server.journal()) {
-        if (r.path.find("big.bin") != std::string::npos && r.range && *r.range != "bytes=0-") resumed = true;
+    EXPECT_EQ(read_file(w.file(L"bin\\big2.bin")), p.big);
+    for (const auto& part : parts) EXPECT_FALSE(file_exists(part));
+    for (const char* name : {"/big.bin", "/big2.bin"}) {
+        bool resumed = false;
+        for (const auto& r : p.server.journal()) {
+            if (r.path.ends_with(name) && r.range && *r.range != "bytes=0-") resumed = true;
+        }
+        EXPECT_TRUE(resumed) << "no Range request for the kept part of " << name;
     }
-    EXPECT_TRUE(resumed) << "no Range request for the kept part";
     EXPECT_EQ(count_of(w.log(), "---- install (window) into "), 2u);
     click(w.item(ID_CANCEL));  // Close
     EXPECT_EQ(w.exit_code(), 0u);
