@@ -2,6 +2,16 @@
 
 namespace df::setup {
 
+bool starts_with_nocase(std::string_view s, std::string_view prefix) {
+    if (s.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = s[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
 std::string user_agent() { return std::string("duskfern-setup/") + SETUP_VERSION + " (+" + PROJECT_PAGE + ")"; }
 
 std::optional<std::string> winhttp_code_text(std::uint32_t code) {
@@ -62,12 +72,7 @@ std::optional<std::uint64_t> announced_body_length(std::string_view content_leng
     // "bytes A-B/N" or "bytes A-B/*".
     std::string_view r = content_range;
     while (!r.empty() && r.front() == ' ') r.remove_prefix(1);
-    if (r.size() < 6) return std::nullopt;
-    for (std::size_t i = 0; i < 5; ++i) {
-        char c = r[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != "bytes"[i]) return std::nullopt;
-    }
+    if (r.size() < 6 || !starts_with_nocase(r, "bytes")) return std::nullopt;
     r.remove_prefix(5);
     auto dash = r.find('-');
     auto slash = r.find('/');

@@ -16,6 +16,9 @@ inline constexpr int DOWNLOAD_TIMEOUT_MS = 15000;
 // that drips slower fails as a time-out (each single wait would never trip it).
 inline constexpr std::uint64_t MIN_BYTES_PER_RECEIVE_TIMEOUT = 1024;
 
+// Whether s begins with prefix (lower case ASCII), A to Z in s folded onto a to z.
+bool starts_with_nocase(std::string_view s, std::string_view prefix);
+
 // "duskfern-setup/" + SETUP_VERSION + " (+" + PROJECT_PAGE + ")".
 std::string user_agent();
 

@@ -1,5 +1,7 @@
 #include "net/proxy.h"
 
+#include "net/http_text.h"
+
 namespace df::setup {
 namespace {
 
@@ -10,16 +12,6 @@ bool is_name_char(char c) {
 
 bool is_ipv6_char(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.';
-}
-
-bool starts_with_nocase(std::string_view s, std::string_view prefix) {
-    if (s.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = s[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "release/sources.h"
 
+#include "net/http_text.h"
+
 // Set by the build (the DF_BUILD_MIRROR cache option) for this file only.
 #ifndef DF_BUILD_MIRROR
 #define DF_BUILD_MIRROR ""
@@ -10,17 +12,6 @@ namespace df::setup {
 const char* const BUILD_MIRROR = DF_BUILD_MIRROR;
 
 namespace {
-
-bool starts_with_https(std::string_view s) {
-    static constexpr std::string_view HTTPS = "https://";
-    if (s.size() < HTTPS.size()) return false;
-    for (std::size_t i = 0; i < HTTPS.size(); ++i) {
-        char c = s[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != HTTPS[i]) return false;
-    }
-    return true;
-}
 
 std::string github_files_base(std::string_view download_base, std::string_view tag) {
     std::string base = trim_url(download_base);
@@ -52,7 +43,7 @@ SourceConfig make_source_config(std::string_view base_override, std::string_view
 
     if (std::string m = trim_url(mirror_override); !m.empty()) {
         config.mirror_base = m;  // an explicit override is taken as it is, whatever its scheme
-    } else if (std::string built = trim_url(build_mirror); built.size() > 8 && starts_with_https(built)) {
+    } else if (std::string built = trim_url(build_mirror); built.size() > 8 && starts_with_nocase(built, "https://")) {
         config.mirror_base = built;
     } else {
         config.mirror_base = MIRROR_ORIGIN;
