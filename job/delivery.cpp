@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -26,6 +27,29 @@ std::wstring destination_of(const std::wstring& dir, const std::string& path) {
     std::wstring dest = dir;
     if (!dest.empty() && dest.back() != L'\\') dest += L'\\';
     return dest + relative;
+}
+
+// Gives back the committed pages of the calling thread's stack below what it may still use
+// (64 KiB under the current frame). Wine commits a new thread's whole stack and touches about
+// 1 MiB of it before the thread's function runs, so every transfer thread would hold that much
+// for nothing; on Windows the stack is committed only as far as it was used, the pages below the
+// frame are merely reserved (or the guard page) and nothing is done.
+void release_unused_stack() {
+    constexpr std::uintptr_t KEEP = 64 * 1024;
+    char frame = 0;
+    const auto here = reinterpret_cast<std::uintptr_t>(&frame);
+    MEMORY_BASIC_INFORMATION region{};
+    if (here < KEEP || ::VirtualQuery(&frame, &region, sizeof region) == 0) return;
+    const std::uintptr_t high = (here - KEEP) & ~static_cast<std::uintptr_t>(4095);
+    // The stack's reservation from its lowest page up, region by region of like pages.
+    for (auto at = reinterpret_cast<std::uintptr_t>(region.AllocationBase); at < high;) {
+        if (::VirtualQuery(reinterpret_cast<void*>(at), &region, sizeof region) == 0 || region.RegionSize == 0) return;
+        const std::uintptr_t end = std::min(at + region.RegionSize, high);
+        if (region.State == MEM_COMMIT && region.Protect == PAGE_READWRITE) {
+            ::VirtualAlloc(reinterpret_cast<void*>(at), end - at, MEM_RESET, PAGE_READWRITE);
+        }
+        at = end;
+    }
 }
 
 // How often the job thread passes the caller's cancel flag on to the transfers in flight.
@@ -69,6 +93,7 @@ private:
         for (std::size_t slot = 0; slot < workers; ++slot) {
             try {
                 threads.emplace_back([this, slot] {
+                    release_unused_stack();
                     work(slot);
                     std::lock_guard ended(mutex_);
                     --running_;

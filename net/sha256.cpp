@@ -13,12 +13,23 @@ constexpr ULONG MAX_FEED = 0x40000000u;  // largest piece handed to BCryptHashDa
 
 // The read buffer of this thread, allocated once and reused by every digest: under Wine a
 // 1 MiB block is mapped and unmapped on every allocation, which cost more than hashing a small
-// file. Every digest still reads in the same 1 MiB blocks. Left unfilled: ReadFile writes what
-// is hashed, and the system backs only the pages a read touched, so each transfer thread of
-// small files holds little of it. Null when it cannot be had.
+// file. Left unfilled: the system backs only the pages a read touched, and reads ask for no
+// more than the file holds (see read_size), so each transfer thread of small files holds little
+// of it. Null when it cannot be had.
 unsigned char* thread_read_buffer() {
     thread_local std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[READ_BUFFER]);
     return buffer.get();
+}
+
+// What the next read asks for: what the file still holds by its size at the open, in blocks of
+// at most READ_BUFFER, and a page once that is read (the end shows as a read of 0, and a file
+// that grew since the open is still read whole). Wine writes to every page of a read's buffer
+// before reading, so asking for 1 MiB would back the whole block for a 16 KiB file in every
+// thread; Windows only checks the range.
+DWORD read_size(std::uint64_t remaining) {
+    constexpr DWORD PAGE = 4096;
+    if (remaining >= READ_BUFFER) return READ_BUFFER;
+    return remaining > PAGE ? static_cast<DWORD>(remaining) : PAGE;
 }
 
 }  // namespace
@@ -70,10 +81,14 @@ std::optional<std::string> sha256_file(const std::wstring& path, std::uint64_t* 
     unsigned char* buffer = thread_read_buffer();
     if (!digest.usable() || !buffer) return std::nullopt;
 
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.get(), &size)) return std::nullopt;
+    const std::uint64_t expected = static_cast<std::uint64_t>(size.QuadPart);
     std::uint64_t total = 0;
     for (;;) {
         DWORD got = 0;
-        if (!::ReadFile(file.get(), buffer, READ_BUFFER, &got, nullptr)) return std::nullopt;
+        const DWORD want = read_size(total < expected ? expected - total : 0);
+        if (!::ReadFile(file.get(), buffer, want, &got, nullptr)) return std::nullopt;
         if (got == 0) break;
         digest.update(buffer, got);  // after a failed update reading goes on, unhashed
         total += got;

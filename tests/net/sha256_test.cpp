@@ -19,6 +19,10 @@ TEST(Sha256File, KnownVectors) {
         {"two blocks", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
         {"a million a", std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        // Reads ask for what the file holds: a page, a page and a byte, exactly one read block.
+        {"4096 a", std::string(4096, 'a'), "c93eee2d0db02f10acc7460d9576e122dcf8cd53c4bf8dfcae1b3e74ebcfff5a"},
+        {"4097 a", std::string(4097, 'a'), "4e369b5618643c3abddd027b650bfa54810be3b418028a7c9d82299a59d008e8"},
+        {"1 MiB a", std::string(1048576, 'a'), "9bc1b2a288b26af7257a36277ae3816a7d4f16e89c1e7e77d0a5c48bad62b360"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
