@@ -21,7 +21,7 @@ bool password_from_environment(std::wstring& out) {
 
 }  // namespace
 
-ProxySettings proxy_settings(const Options& o, std::string& error, std::string* reason) {
+ProxySettings proxy_settings(const Options& o, std::string& error) {
     ProxySettings s;
     error.clear();
     if (o.proxy) {
@@ -29,7 +29,8 @@ ProxySettings proxy_settings(const Options& o, std::string& error, std::string* 
         ProxyProblem p = parse_proxy(to_utf8(*o.proxy), address);
         if (p != ProxyProblem::ok) {
             error = "bad --proxy";
-            if (reason) *reason = proxy_problem_text(p);
+            log_line(std::string("--proxy refused: ") + proxy_problem_text(p));
+            log_line(error);
             return s;
         }
         s.named = address;

@@ -9,7 +9,8 @@
 namespace df::setup {
 
 // The proxy settings of the options: named when "--proxy" is given; the silent flow's
-// credential source. Empty error when accepted, else "bad --proxy" (why is in *reason).
-ProxySettings proxy_settings(const Options& o, std::string& error, std::string* reason = nullptr);
+// credential source. Empty error when accepted; else "bad --proxy", after logging
+// "--proxy refused: " + why, then "bad --proxy".
+ProxySettings proxy_settings(const Options& o, std::string& error);
 
 }  // namespace df::setup

@@ -48,13 +48,9 @@ int run_silent(const Options& o) {
         log_line("bad --connections");
         return 2;
     }
-    std::string bad_proxy, why;
-    ProxySettings proxy = proxy_settings(o, bad_proxy, &why);
-    if (!bad_proxy.empty()) {
-        log_line("--proxy refused: " + why);
-        log_line(bad_proxy);
-        return 2;
-    }
+    std::string bad_proxy;
+    ProxySettings proxy = proxy_settings(o, bad_proxy);
+    if (!bad_proxy.empty()) return 2;
     std::wstring folder = o.dir ? *o.dir : default_folder();
     std::wstring problem = check_install_folder(folder);
     if (!problem.empty()) {
@@ -74,12 +70,8 @@ int run_silent(const Options& o) {
 }
 
 int run_window_flow(const Options& o) {
-    std::string bad_proxy, why;
-    ProxySettings proxy = proxy_settings(o, bad_proxy, &why);
-    if (!bad_proxy.empty()) {
-        log_line("--proxy refused: " + why);
-        log_line(bad_proxy);
-    }
+    std::string bad_proxy;
+    ProxySettings proxy = proxy_settings(o, bad_proxy);
     // The window ignores a bad --connections, as it ignores --source.
     const int connections = o.connections ? connections_value(*o.connections).value_or(DEFAULT_CONNECTIONS)
                                           : DEFAULT_CONNECTIONS;
