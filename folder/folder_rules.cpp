@@ -1,5 +1,6 @@
 #include "folder/folder_rules.h"
 
+#include "net/part_files.h"
 #include "ui/text.h"
 
 namespace df::setup {
@@ -133,12 +134,12 @@ bool needs_subfolder(std::wstring_view folder, const std::vector<std::wstring>& 
     if (classify_contents(names) != FolderContents::has_other_files) return false;
     // A folder left by a failed or cancelled run holds the files that arrived, perhaps without
     // the executable yet. Installing below it would start over and orphan those files, so a
-    // folder already named Duskfern, or one holding the executable's own partial download, is
-    // used as it is. Other ".part" files prove nothing: download folders are full of them.
+    // folder already named Duskfern, or one holding one of the executable's own part files, is
+    // used as it is. Other part files prove nothing: download folders are full of them.
     const std::wstring s = normalize_folder(folder);
     if (equal_folded(last_segment(s), SUBFOLDER_NAME)) return false;
     for (const std::wstring& name : names) {
-        if (equal_folded(name, APP_EXE_PART_NAME)) return false;
+        if (part_kind_of(name) && equal_folded(part_stem(name), APP_EXE_NAME)) return false;
     }
     return true;
 }

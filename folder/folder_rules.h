@@ -39,8 +39,6 @@ inline constexpr std::size_t MAX_FOLDER_LENGTH = 180;
 inline constexpr std::wstring_view SUBFOLDER_NAME = L"Duskfern";
 // Marks a folder that already holds the application.
 inline constexpr std::wstring_view APP_EXE_NAME = L"duskfern-overlay.exe";
-// The application's transfer in progress: marks a folder that holds an unfinished install.
-inline constexpr std::wstring_view APP_EXE_PART_NAME = L"duskfern-overlay.exe.part";
 // The write probe created (and deleted on close) inside the folder.
 inline constexpr std::wstring_view PROBE_FILE_NAME = L".duskfern-write-probe";
 // The default folder when no profile folder was found.
@@ -63,7 +61,8 @@ FolderContents classify_contents(const std::vector<std::wstring>& names);
 
 // True when an existing folder with these entry names must get the Duskfern subfolder: it holds
 // other files, and it is neither already named Duskfern (A-Z folded, last segment) nor holding
-// "duskfern-overlay.exe.part" (an unfinished install that the next run resumes in place).
+// one of the part files of "duskfern-overlay.exe" (an unfinished install, which a delivery marks
+// with that part file before its first transfer, and which the next run finishes in place).
 bool needs_subfolder(std::wstring_view folder, const std::vector<std::wstring>& names);
 
 // folder + "\Duskfern" (no second backslash when folder already ends with one).

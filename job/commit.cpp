@@ -16,7 +16,7 @@ std::string commit_files(const std::vector<std::wstring>& dests) {
         if (!problem.empty()) return problem;
     }
     for (const std::wstring& dest : dests) {
-        const std::wstring part = part_file_path(dest);
+        const std::wstring part = part_path(dest);
         if (!::MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             DWORD code = ::GetLastError();
             return "cannot replace " + to_utf8(dest) + ": " + system_error_text(code);

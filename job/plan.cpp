@@ -2,6 +2,7 @@
 
 #include "folder/folder_rules.h"
 #include "job/upcase_table.h"
+#include "net/part_files.h"
 #include "release/utf8.h"
 #include "release/version.h"
 
@@ -22,8 +23,12 @@ std::uint32_t upcase_unit(std::uint32_t c) {
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(c) + r->delta);
 }
 
-// ".part" as windows_name_key gives it.
-constexpr std::string_view PART_KEY = ".PART";
+// The part file suffixes as windows_name_key gives them.
+std::vector<std::string> part_keys() {
+    std::vector<std::string> keys;
+    for (std::string_view suffix : PART_SUFFIXES) keys.push_back(windows_name_key(suffix));
+    return keys;
+}
 
 // Windows drops trailing dots and spaces from every path segment when it opens a file.
 std::string windows_form(std::string_view path) {
@@ -98,6 +103,7 @@ std::optional<std::string> conflicting_path(const Plan& plan) {
 }
 
 std::vector<PathConflict> path_conflicts(const std::vector<std::string>& paths) {
+    static const std::vector<std::string> suffixes = part_keys();
     std::unordered_map<std::string, std::string> first;  // windows_name_key -> the first path with it
     std::vector<PathConflict> out;
     for (const std::string& path : paths) {
@@ -106,14 +112,19 @@ std::vector<PathConflict> path_conflicts(const std::vector<std::string>& paths) 
             out.push_back({same->second, path, ConflictKind::same_file});
             continue;
         }
-        // One of the two is the other's part file: one download would delete the other.
-        auto part_of = key.size() > PART_KEY.size() && key.ends_with(PART_KEY)
-                           ? first.find(key.substr(0, key.size() - PART_KEY.size()))
-                           : first.end();
-        if (part_of != first.end()) {
-            out.push_back({part_of->second, path, ConflictKind::part_file_of_earlier});
-        } else if (auto part = first.find(key + std::string(PART_KEY)); part != first.end()) {
-            out.push_back({part->second, path, ConflictKind::earlier_is_part_file});
+        // One of the two is one of the other's part files: one delivery would delete the other.
+        for (const std::string& suffix : suffixes) {
+            auto part_of = key.size() > suffix.size() && key.ends_with(suffix)
+                               ? first.find(key.substr(0, key.size() - suffix.size()))
+                               : first.end();
+            if (part_of != first.end()) {
+                out.push_back({part_of->second, path, ConflictKind::part_file_of_earlier});
+                break;
+            }
+            if (auto part = first.find(key + suffix); part != first.end()) {
+                out.push_back({part->second, path, ConflictKind::earlier_is_part_file});
+                break;
+            }
         }
         first.emplace(std::move(key), path);
     }

@@ -38,12 +38,13 @@ PathProblem path_problem(std::string_view path);
 Plan build_plan(const Manifest& manifest);
 
 // The second of two plan paths that name the same file on Windows (case folded by
-// windows_name_key), or that is another's part file (a path equal to another + ".part");
+// windows_name_key), or that is one of another's part files (a path equal to another + one of
+// PART_SUFFIXES);
 // nothing when all are distinct.
 std::optional<std::string> conflicting_path(const Plan& plan);
 
-// How two plan paths clash: later names the same file as earlier, later is earlier's part file
-// (earlier + ".part"), or earlier is later's part file.
+// How two plan paths clash: later names the same file as earlier, later is one of earlier's part
+// files (earlier + a part suffix), or earlier is one of later's.
 enum class ConflictKind { same_file, part_file_of_earlier, earlier_is_part_file };
 
 // Two paths that conflicting_path judges to clash, and how.

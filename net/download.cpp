@@ -83,15 +83,13 @@ DWORD write_all(HANDLE f, const char* data, std::uint64_t n) {
 
 }  // namespace
 
-std::wstring part_file_path(const std::wstring& dest) { return dest + L".part"; }
-
 NetError Http::download(const std::string& url, const std::wstring& dest, std::uint64_t expected_size,
                         const std::string& expected_sha256, const std::atomic<bool>* cancel,
                         const ByteProgress& progress, int attempts) {
     bool present = false;
     NetError r = fetch_verified(url, dest, expected_size, expected_sha256, cancel, progress, attempts, present);
     if (!r.ok || present) return r;
-    const std::wstring part = part_file_path(dest);
+    const std::wstring part = part_path(dest);
     if (!::MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         DWORD code = ::GetLastError();
         return local_failure("cannot rename " + to_utf8(part) + ": " + system_error_text(code));
@@ -118,7 +116,7 @@ NetError Http::fetch_verified(const std::string& url, const std::wstring& dest, 
         }
     }
 
-    const std::wstring part = part_file_path(dest);
+    const std::wstring part = part_path(dest);
     if (attempts < 1) return download_failure("download failed: " + url);
 
     NetError last;

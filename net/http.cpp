@@ -93,8 +93,8 @@ NetError Http::get_text(const std::string& url, std::string& out, const std::ato
     });
 }
 
-NetError Http::request(const std::string& url, std::uint64_t range_from, const std::atomic<bool>* cancel,
-                       int timeout_ms, const BodySink& sink) {
+NetError Http::request(const std::string& url, const ByteRange& range, const std::atomic<bool>* cancel,
+                       int timeout_ms, const BodySink& sink, const HeadCheck& head) {
     if (!session_) return failure("winhttp unavailable");
     const std::string in_url = " (" + url + ")";
 
@@ -129,7 +129,7 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
     UniqueInternet req = open_request();
     if (!req) return failure(last_error_text("request") + in_url);
 
-    std::wstring headers = from_utf8(request_headers(range_from));
+    std::wstring headers = from_utf8(request_headers(range));
     DWORD status = 0;
     ProxyAuthState auth;
     // A 407 is answered and the request sent again (new credentials on a fresh handle); a
@@ -169,8 +169,14 @@ NetError Http::request(const std::string& url, std::uint64_t range_from, const s
 
     // What the answer announced, so that a connection closed before the end is told apart from
     // a complete body: some WinHTTP implementations end the read loop normally in that case.
-    std::optional<std::uint64_t> announced = announced_body_length(
-        header_text(req.get(), WINHTTP_QUERY_CONTENT_LENGTH), header_text(req.get(), WINHTTP_QUERY_CONTENT_RANGE));
+    const std::string content_range = header_text(req.get(), WINHTTP_QUERY_CONTENT_RANGE);
+    std::optional<std::uint64_t> announced =
+        announced_body_length(header_text(req.get(), WINHTTP_QUERY_CONTENT_LENGTH), content_range);
+    if (head && !head(ResponseHead{static_cast<int>(status), parse_content_range(content_range)})) {
+        NetError r = failure("http " + std::to_string(status) + " without the range asked for" + in_url, status);
+        r.range_mismatch = true;
+        return r;
+    }
 
     std::vector<char> buffer(READ_BUFFER_SIZE, 0);
     std::uint64_t received = 0;

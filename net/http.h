@@ -3,6 +3,7 @@
 #include "app/handle.h"
 #include "net/http_text.h"
 #include "net/net_error.h"
+#include "net/part_files.h"
 #include "net/proxy_login.h"
 
 #include <atomic>
@@ -17,6 +18,15 @@ namespace df::setup {
 using BodySink = std::function<bool(const char* data, std::uint64_t size, int status)>;
 // Receives the byte count now in the part file after each stored chunk.
 using ByteProgress = std::function<void(std::uint64_t written)>;
+
+// What an answer of status 200 or 206 says before its first body byte: the status and the
+// range it carries (Content-Range; none when absent or unreadable).
+struct ResponseHead {
+    int status = 0;
+    std::optional<ContentRange> range;
+};
+// Judges a ResponseHead; false ends the request unread, as a range mismatch.
+using HeadCheck = std::function<bool(const ResponseHead& head)>;
 
 class Http {
 public:
@@ -43,14 +53,20 @@ public:
                       const ByteProgress& progress, int attempts);
 
     // download without the final move: on success either dest already holds the digest
-    // (already_present set) or part_file_path(dest) holds the verified bytes, dest untouched.
+    // (already_present set) or part_path(dest) holds the verified bytes, dest untouched.
     NetError fetch_verified(const std::string& url, const std::wstring& dest, std::uint64_t expected_size,
                             const std::string& expected_sha256, const std::atomic<bool>* cancel,
                             const ByteProgress& progress, int attempts, bool& already_present);
 
-    // One GET from byte range_from (Range header when > 0); the body goes to sink.
-    NetError request(const std::string& url, std::uint64_t range_from, const std::atomic<bool>* cancel,
-                     int timeout_ms, const BodySink& sink);
+    // One GET of range (Range header unless it is the whole file); an answer of 200 or 206 is
+    // shown to head (when set) first, and when it passes its body goes to sink.
+    NetError request(const std::string& url, const ByteRange& range, const std::atomic<bool>* cancel, int timeout_ms,
+                     const BodySink& sink, const HeadCheck& head = {});
+    // One GET from byte range_from to the end of the file.
+    NetError request(const std::string& url, std::uint64_t range_from, const std::atomic<bool>* cancel, int timeout_ms,
+                     const BodySink& sink) {
+        return request(url, ByteRange{range_from, std::nullopt}, cancel, timeout_ms, sink);
+    }
 
     // The run-wide failure once a proxy refused the credentials for good or none were given;
     // empty until then.
@@ -61,9 +77,6 @@ private:
     std::optional<ProxyAddress> proxy_;  // the named proxy, for messages
     ProxyLogin login_;                   // shared by every transfer of the run
 };
-
-// The part file that download and fetch_verified keep beside dest: dest + ".part".
-std::wstring part_file_path(const std::wstring& dest);
 
 // Sets the resolve, connect and send time-outs of a request handle to timeout_ms and the
 // receive and response-header time-outs to receive_timeout_ms(timeout_ms); results ignored.

@@ -27,9 +27,13 @@ std::optional<std::string> winhttp_code_text(std::uint32_t code) {
     }
 }
 
-std::string request_headers(std::uint64_t range_from) {
+std::string request_headers(const ByteRange& range) {
     std::string h = "Accept: application/vnd.github+json, application/octet-stream, */*\r\n";
-    if (range_from > 0) h += "Range: bytes=" + std::to_string(range_from) + "-\r\n";
+    if (range.first > 0 || range.last) {
+        h += "Range: bytes=" + std::to_string(range.first) + "-";
+        if (range.last) h += std::to_string(*range.last);
+        h += "\r\n";
+    }
     return h;
 }
 
@@ -67,12 +71,10 @@ std::optional<std::uint64_t> parse_u64(std::string_view s) {
 
 }  // namespace
 
-std::optional<std::uint64_t> announced_body_length(std::string_view content_length, std::string_view content_range) {
-    if (auto n = parse_u64(content_length)) return n;
-    // "bytes A-B/N" or "bytes A-B/*".
-    std::string_view r = content_range;
+std::optional<ContentRange> parse_content_range(std::string_view text) {
+    std::string_view r = text;
     while (!r.empty() && r.front() == ' ') r.remove_prefix(1);
-    if (r.size() < 6 || !starts_with_nocase(r, "bytes")) return std::nullopt;
+    if (r.size() < 6 || !starts_with_nocase(r, "bytes") || (r[5] != ' ' && r[5] != '\t')) return std::nullopt;
     r.remove_prefix(5);
     auto dash = r.find('-');
     auto slash = r.find('/');
@@ -80,7 +82,21 @@ std::optional<std::uint64_t> announced_body_length(std::string_view content_leng
     auto first = parse_u64(r.substr(0, dash));
     auto last = parse_u64(r.substr(dash + 1, slash - dash - 1));
     if (!first || !last || *last < *first || *last == UINT64_MAX) return std::nullopt;
-    return *last - *first + 1;
+    ContentRange out{*first, *last, std::nullopt};
+    std::string_view total = r.substr(slash + 1);
+    while (!total.empty() && (total.back() == ' ' || total.back() == '\t')) total.remove_suffix(1);
+    if (total != "*") {
+        out.total = parse_u64(total);
+        if (!out.total || *out.total <= *last) return std::nullopt;
+    }
+    return out;
+}
+
+std::optional<std::uint64_t> announced_body_length(std::string_view content_length, std::string_view content_range) {
+    if (auto n = parse_u64(content_length)) return n;
+    auto range = parse_content_range(content_range);
+    if (!range) return std::nullopt;
+    return range->last - range->first + 1;
 }
 
 std::uint32_t retry_pause_ms(int attempt) {

@@ -26,8 +26,26 @@ std::string user_agent();
 // nothing for a code outside that range (those are system codes).
 std::optional<std::string> winhttp_code_text(std::uint32_t code);
 
-// The request headers: the Accept line, and the Range line when range_from > 0; each ends in CR LF.
-std::string request_headers(std::uint64_t range_from);
+// Which bytes of a file a request asks for: from first to its end, or through last when set.
+struct ByteRange {
+    std::uint64_t first = 0;
+    std::optional<std::uint64_t> last;
+};
+
+// The request headers: the Accept line, and the Range line unless the range is the whole file
+// ("bytes=FIRST-" when first > 0, "bytes=FIRST-LAST" whenever last is set); each ends in CR LF.
+std::string request_headers(const ByteRange& range);
+
+// The byte range an answer carries ("Content-Range: bytes A-B/N" or "bytes A-B/*").
+struct ContentRange {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::optional<std::uint64_t> total;  // none for "*"
+    bool operator==(const ContentRange&) const = default;
+};
+
+// The Content-Range text read (unit "bytes", A <= B, B < N), or nothing.
+std::optional<ContentRange> parse_content_range(std::string_view text);
 
 // The receive time-out for a request time-out: the larger of timeout_ms and 30,000 ms.
 int receive_timeout_ms(int timeout_ms);
@@ -37,7 +55,7 @@ int receive_timeout_ms(int timeout_ms);
 std::wstring request_path(std::wstring_view path, std::wstring_view extra);
 
 // The body length an answer announces: its Content-Length, else the length of its Content-Range
-// ("bytes A-B/N" gives B - A + 1); nothing when neither is there or readable.
+// (parse_content_range: B - A + 1); nothing when neither is there or readable.
 std::optional<std::uint64_t> announced_body_length(std::string_view content_length, std::string_view content_range);
 
 // The pause after failed attempt n (1-based) before the next one: 500 x 2^n ms.

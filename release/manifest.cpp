@@ -21,6 +21,13 @@ void lower_ascii(std::string& s) {
 
 bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
+// Exactly 64 lower-case hex digits.
+bool is_hex_digest(std::string_view s) {
+    bool ok = s.size() == 64;
+    for (char c : s) ok = ok && is_hex_digit(c);
+    return ok;
+}
+
 // A non-negative JSON integer as a byte count; any other number (negative, fractional, out of range) is 0.
 std::uint64_t non_negative_integer(const nlohmann::json& v) {
     if (v.is_number_unsigned()) return v.get<std::uint64_t>();
@@ -29,6 +36,28 @@ std::uint64_t non_negative_integer(const nlohmann::json& v) {
         return n < 0 ? 0 : static_cast<std::uint64_t>(n);
     }
     return 0;
+}
+
+// Why an entry's "packed" member (an object) cannot be used for a file of file_size bytes, or
+// nullptr; reads it into out.
+const char* packed_problem(const nlohmann::json& value, std::uint64_t file_size, ManifestPacked& out) {
+    if (!value.is_object()) return "not an object";
+    auto asset = value.find("asset");
+    if (asset == value.end() || !asset->is_string() || !is_plain_asset_name(asset->get_ref<const std::string&>())) {
+        return "asset name";
+    }
+    out.asset = asset->get<std::string>();
+    auto size = value.find("size");
+    if (size == value.end() || !size->is_number_integer() || non_negative_integer(*size) == 0) return "size";
+    out.size = non_negative_integer(*size);
+    auto sha256 = value.find("sha256");
+    if (sha256 == value.end() || !sha256->is_string()) return "sha256";
+    out.sha256 = sha256->get<std::string>();
+    lower_ascii(out.sha256);
+    if (!is_hex_digest(out.sha256)) return "sha256";
+    // The inflated bytes are bounded by the file's size: a file of no stated size has no bound.
+    if (file_size == 0) return "the file has no size";
+    return nullptr;
 }
 
 std::optional<ManifestFile> read_file_entry(const nlohmann::json& value, std::string* error) {
@@ -40,9 +69,7 @@ std::optional<ManifestFile> read_file_entry(const nlohmann::json& value, std::st
     if (auto size = value.find("size"); size != value.end()) file.size = non_negative_integer(*size);
 
     if (!is_safe_relative_path(file.path)) return fail<ManifestFile>(error, "unsafe path in manifest: " + file.path);
-    bool digest_ok = file.sha256.size() == 64;
-    for (char c : file.sha256) digest_ok = digest_ok && is_hex_digit(c);
-    if (!digest_ok) return fail<ManifestFile>(error, "bad sha256 for " + file.path);
+    if (!is_hex_digest(file.sha256)) return fail<ManifestFile>(error, "bad sha256 for " + file.path);
 
     auto asset = value.find("asset");
     if (asset != value.end() && asset->is_string()) {
@@ -51,6 +78,14 @@ std::optional<ManifestFile> read_file_entry(const nlohmann::json& value, std::st
         file.asset.clear();
     } else {
         file.asset = default_asset_name(file.path);
+    }
+    // Older setups ignore the member and fetch the raw asset; a malformed one refuses the entry.
+    if (auto packed = value.find("packed"); packed != value.end() && !packed->is_null()) {
+        ManifestPacked p;
+        if (const char* problem = packed_problem(*packed, file.size, p)) {
+            return fail<ManifestFile>(error, "bad packed member for " + file.path + ": " + problem);
+        }
+        file.packed = std::move(p);
     }
     return file;
 }
@@ -122,6 +157,18 @@ UnsafePath unsafe_path(std::string_view path) {
 }
 
 bool is_safe_relative_path(std::string_view path) { return unsafe_path(path) == UnsafePath::none; }
+
+bool is_plain_asset_name(std::string_view name) {
+    if (name.empty() || name.size() > MAX_ASSET_NAME_BYTES) return false;
+    bool only_dots = true;
+    for (char c : name) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                           c == '_' || c == '-';
+        if (!plain) return false;
+        only_dots = only_dots && c == '.';
+    }
+    return !only_dots;
+}
 
 std::string default_asset_name(std::string_view path) {
     static constexpr char HEX[] = "0123456789ABCDEF";

@@ -311,11 +311,14 @@ TEST(FolderContentsRules, SubfolderDecision) {
         // ... or it holds the executable's own partial download.
         {L"D:\\Games", {L"data", L"duskfern-overlay.exe.part"}, false},
         {L"D:\\Games", {L"DUSKFERN-OVERLAY.EXE.PART"}, false},
+        {L"D:\\Games", {L"lib.dll", L"duskfern-overlay.exe.part-pieces"}, false},
+        {L"D:\\Games", {L"duskfern-overlay.exe.Part-Old"}, false},
         // Any other partial download proves nothing.
         {L"D:\\Downloads", {L"movie.mkv.part"}, true},
         {L"D:\\Downloads", {L"lib.dll.part", L"x.part"}, true},
         {L"D:\\Downloads", {L"duskfern-overlay.exe.part2"}, true},
         {L"D:\\Downloads", {L"duskfern-overlay.part"}, true},
+        {L"D:\\Downloads", {L"duskfern-overlay.exe.part-other"}, true},
     };
     for (const Case& c : cases) EXPECT_EQ(needs_subfolder(c.folder, c.names), c.subfolder) << narrow(c.folder);
 

@@ -90,6 +90,10 @@ TEST(Plan, ConflictingPaths) {
         {{"a.dll.part", "a.dll"}, "a.dll"},
         {{"A.DLL", "a.dll.PART"}, "a.dll.PART"},
         {{"a.dll", "b.dll", "a.dll2", "a.part"}, std::nullopt},
+        // Every part file of a delivery counts, and only they.
+        {{"a.dll", "A.DLL.Part-Pieces"}, "A.DLL.Part-Pieces"},
+        {{"a.dll.part-old", "a.dll"}, "a.dll"},
+        {{"a.dll", "a.dll.part-packed2", "a.dll.partold", "a.dll-part-old"}, std::nullopt},
         {{".part", "x.part"}, std::nullopt},
         {{}, std::nullopt},
         // Windows folds case beyond ASCII, one UTF-16 unit at a time.

@@ -40,11 +40,14 @@ TEST(HttpText, WinhttpCodeTable) {
 
 TEST(HttpText, RequestHeaders) {
     const std::string accept = "Accept: application/vnd.github+json, application/octet-stream, */*\r\n";
-    EXPECT_EQ(request_headers(0), accept);
-    EXPECT_EQ(request_headers(1), accept + "Range: bytes=1-\r\n");
-    EXPECT_EQ(request_headers(1000), accept + "Range: bytes=1000-\r\n");
-    EXPECT_EQ(request_headers(5000000000ull), accept + "Range: bytes=5000000000-\r\n");
-    EXPECT_EQ(request_headers(UINT64_MAX), accept + "Range: bytes=18446744073709551615-\r\n");
+    EXPECT_EQ(request_headers({0, std::nullopt}), accept);
+    EXPECT_EQ(request_headers({1, std::nullopt}), accept + "Range: bytes=1-\r\n");
+    EXPECT_EQ(request_headers({1000, std::nullopt}), accept + "Range: bytes=1000-\r\n");
+    EXPECT_EQ(request_headers({5000000000ull, std::nullopt}), accept + "Range: bytes=5000000000-\r\n");
+    EXPECT_EQ(request_headers({UINT64_MAX, std::nullopt}), accept + "Range: bytes=18446744073709551615-\r\n");
+    // A piece names its last byte, the first piece too.
+    EXPECT_EQ(request_headers({0, 1048575}), accept + "Range: bytes=0-1048575\r\n");
+    EXPECT_EQ(request_headers({1048576, 1048576}), accept + "Range: bytes=1048576-1048576\r\n");
 }
 
 TEST(HttpText, ReceiveTimeoutIsAtLeastThirtySeconds) {
@@ -101,11 +104,20 @@ TEST(HttpText, AnnouncedBodyLength) {
         {"", "bytes */5000", std::nullopt},
         {"", "items 1-2/3", std::nullopt},
         {"", "bytes 1-2", std::nullopt},
+        {"", "bytes 0-99/99", std::nullopt},  // the last byte lies past the total
+        {"", "bytes0-99/100", std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.length) + "|" + c.range);
         EXPECT_EQ(announced_body_length(c.length, c.range), c.out);
     }
+}
+
+TEST(HttpText, ContentRange) {
+    EXPECT_EQ(parse_content_range("bytes 0-99/100"), (ContentRange{0, 99, 100}));
+    EXPECT_EQ(parse_content_range(" BYTES 5-5/*"), (ContentRange{5, 5, std::nullopt}));
+    EXPECT_EQ(parse_content_range("bytes 0-99/100x"), std::nullopt);
+    EXPECT_EQ(parse_content_range("bytes */100"), std::nullopt);
 }
 
 TEST(HttpText, RetryPauses) {

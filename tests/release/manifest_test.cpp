@@ -153,6 +153,50 @@ TEST(Manifest, EntrySizeAndAsset) {
     }
 }
 
+// The packed copy of an entry: read when well formed, the entry refused with the reason when not.
+// Its raw fields never change with it, which is what a setup that ignores the member reads.
+TEST(Manifest, PackedMember) {
+    const std::string P = R"("path":"a","size":100,"sha256":")" + D + R"(","asset":"raw",)";
+    const std::string ok_packed = R"({"asset":"f__a.gz","size":40,"sha256":")" + D_UPPER + R"(","later":1})";
+    struct Case {
+        std::string members;
+        std::string error;  // empty: read
+        bool packed;
+    } cases[] = {
+        {P + R"("packed":)" + ok_packed, "", true},
+        {P + R"("packed":null)", "", false},
+        {P + R"("packed":{"asset":")" + std::string(255, 'x') + R"(","size":1,"sha256":")" + D + R"("})", "", true},
+        {P + R"("packed":"f__a.gz")", "bad packed member for a: not an object", false},
+        {P + R"("packed":{"size":40,"sha256":")" + D + R"("})", "bad packed member for a: asset name", false},
+        {P + R"("packed":{"asset":")" + std::string(256, 'x') + R"(","size":1,"sha256":")" + D + R"("})",
+         "bad packed member for a: asset name", false},
+        {P + R"("packed":{"asset":"../x","size":1,"sha256":")" + D + R"("})", "bad packed member for a: asset name", false},
+        {P + R"("packed":{"asset":"..","size":1,"sha256":")" + D + R"("})", "bad packed member for a: asset name", false},
+        {P + R"("packed":{"asset":"x","size":0,"sha256":")" + D + R"("})", "bad packed member for a: size", false},
+        {P + R"("packed":{"asset":"x","size":2.5,"sha256":")" + D + R"("})", "bad packed member for a: size", false},
+        {P + R"("packed":{"asset":"x","size":"40","sha256":")" + D + R"("})", "bad packed member for a: size", false},
+        {P + R"("packed":{"asset":"x","size":40,"sha256":")" + D.substr(1) + R"("})",
+         "bad packed member for a: sha256", false},
+        {R"("path":"a","sha256":")" + D + R"(","packed":)" + ok_packed, "bad packed member for a: the file has no size",
+         false},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        auto m = parse_manifest(with_entry("{" + c.members + "}"), &error);
+        EXPECT_EQ(m.has_value(), c.error.empty()) << c.members;
+        if (!m) {
+            EXPECT_EQ(error, c.error) << c.members;
+            continue;
+        }
+        const ManifestFile& f = m->files.at(0);
+        EXPECT_EQ(f.path + "/" + std::to_string(f.size) + "/" + f.sha256 + "/" + f.asset, "a/100/" + D + "/raw");
+        ASSERT_EQ(f.packed.has_value(), c.packed) << c.members;
+        if (c.members.find("f__a.gz") != std::string::npos) {
+            EXPECT_EQ(f.packed->asset + "/" + std::to_string(f.packed->size) + "/" + f.packed->sha256, "f__a.gz/40/" + D);
+        }
+    }
+}
+
 TEST(Manifest, ZipMember) {
     struct Case {
         std::string zip;
