@@ -97,6 +97,12 @@ NetError Http::download(const std::string& url, const std::wstring& dest, std::u
     return r;
 }
 
+bool holds_digest(const std::wstring& path, const std::string& expected_sha256) {
+    if (expected_sha256.empty() || !is_plain_file(path)) return false;
+    auto digest = sha256_file(path);
+    return digest && digest_equals(*digest, expected_sha256);
+}
+
 NetError Http::fetch_verified(const std::string& url, const std::wstring& dest, std::uint64_t expected_size,
                               const std::string& expected_sha256, const std::atomic<bool>* cancel,
                               const ByteProgress& progress, int attempts, bool& already_present) {
@@ -104,19 +110,19 @@ NetError Http::fetch_verified(const std::string& url, const std::wstring& dest, 
     if (std::wstring parent = parent_folder(dest); !parent.empty()) {
         create_folders(parent);  // a failure shows at the open
     }
-
     // A destination that already holds the expected bytes needs no traffic at all.
-    if (!expected_sha256.empty() && is_plain_file(dest)) {
-        auto digest = sha256_file(dest);
-        if (digest && digest_equals(*digest, expected_sha256)) {
-            already_present = true;
-            NetError ok;
-            ok.ok = true;
-            return ok;
-        }
+    if (holds_digest(dest, expected_sha256)) {
+        already_present = true;
+        NetError ok;
+        ok.ok = true;
+        return ok;
     }
+    return fetch_part(url, part_path(dest), expected_size, expected_sha256, cancel, progress, attempts);
+}
 
-    const std::wstring part = part_path(dest);
+NetError Http::fetch_part(const std::string& url, const std::wstring& part, std::uint64_t expected_size,
+                          const std::string& expected_sha256, const std::atomic<bool>* cancel,
+                          const ByteProgress& progress, int attempts) {
     if (attempts < 1) return download_failure("download failed: " + url);
 
     NetError last;

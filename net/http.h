@@ -58,6 +58,12 @@ public:
                             const std::string& expected_sha256, const std::atomic<bool>* cancel,
                             const ByteProgress& progress, int attempts, bool& already_present);
 
+    // The attempts of fetch_verified on their own: url into the part file part (resumed from what
+    // it holds), verified by size and digest; the file at part holds the verified bytes on success.
+    NetError fetch_part(const std::string& url, const std::wstring& part, std::uint64_t expected_size,
+                        const std::string& expected_sha256, const std::atomic<bool>* cancel,
+                        const ByteProgress& progress, int attempts);
+
     // One GET of range (Range header unless it is the whole file); an answer of 200 or 206 is
     // shown to head (when set) first, and when it passes its body goes to sink.
     NetError request(const std::string& url, const ByteRange& range, const std::atomic<bool>* cancel, int timeout_ms,
@@ -77,6 +83,9 @@ private:
     std::optional<ProxyAddress> proxy_;  // the named proxy, for messages
     ProxyLogin login_;                   // shared by every transfer of the run
 };
+
+// Whether path is a plain file whose SHA-256 equals expected_sha256 (never for an empty one).
+bool holds_digest(const std::wstring& path, const std::string& expected_sha256);
 
 // Sets the resolve, connect and send time-outs of a request handle to timeout_ms and the
 // receive and response-header time-outs to receive_timeout_ms(timeout_ms); results ignored.
