@@ -1,6 +1,6 @@
 #include "app/files.h"
 
-#include <windows.h>
+#include "app/handle.h"
 
 namespace df::setup {
 namespace {
@@ -34,6 +34,14 @@ std::uint32_t create_folders(const std::wstring& folder) {
         return err;
     }
     return is_folder(folder) ? 0 : ERROR_PATH_NOT_FOUND;
+}
+
+std::uint32_t flush_to_disk(const std::wstring& path) {
+    // A flush needs write access; it writes what any handle of the file left in the cache.
+    UniqueFile f(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) return ::GetLastError();
+    return ::FlushFileBuffers(f.get()) ? 0 : ::GetLastError();
 }
 
 std::wstring parent_folder(const std::wstring& path) {

@@ -12,6 +12,10 @@ std::uint32_t create_folders(const std::wstring& folder);
 // folder + "\" + name, without doubling a backslash that folder already ends with.
 std::wstring join_path(const std::wstring& folder, const std::wstring& name);
 
+// Writes the file's data at path through to the disk (FlushFileBuffers); 0, or the system error
+// code of the open or the flush.
+std::uint32_t flush_to_disk(const std::wstring& path);
+
 // The part of path before its last "\" or "/" (a root keeps its separator: "D:\x" gives "D:\");
 // empty when path has no separator.
 std::wstring parent_folder(const std::wstring& path);

@@ -10,9 +10,18 @@ std::vector<FileSource> Candidates::sources_for(const ManifestFile& entry) const
     std::lock_guard<std::mutex> lock(mutex_);
     for (const ReleaseInfo& c : records_) {
         if (c.source == Source::github && (entry.asset.empty() || !offers_asset(c, address))) continue;
-        sources.push_back(FileSource{c.source, asset_url(c, address), c.patient ? 4 : 2});
+        std::string packed;
+        if (entry.packed && offers_asset(c, entry.packed->asset)) packed = asset_url(c, entry.packed->asset);
+        sources.push_back(FileSource{c.source, asset_url(c, address), std::move(packed), c.patient ? 4 : 2});
     }
     return sources;
+}
+
+std::vector<Source> Candidates::order() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Source> out;
+    for (const ReleaseInfo& c : records_) out.push_back(c.source);
+    return out;
 }
 
 void Candidates::demote(Source source) {

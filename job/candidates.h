@@ -14,6 +14,7 @@ namespace df::setup {
 struct FileSource {
     Source source = Source::mirror;
     std::string url;
+    std::string packed_url;  // its packed copy's address; empty when the entry has none or the source lists it not
     int attempts = 2;
 };
 
@@ -24,10 +25,13 @@ public:
     Candidates& operator=(const Candidates&) = delete;
 
     // The sources to ask for entry, in the list's order now; a GitHub record is left out when
-    // entry has no asset or the record lists assets without its relative address.
+    // entry has no asset or the record lists assets without its relative address. A source
+    // offers the packed copy when the entry has one and the record does not list assets without it.
     std::vector<FileSource> sources_for(const ManifestFile& entry) const;
     // Moves source's record to the end of the list, for the files that start after this.
     void demote(Source source);
+    // The sources in the list's order now.
+    std::vector<Source> order() const;
 
 private:
     // Guards records_: demote reorders them while other files read them in sources_for.

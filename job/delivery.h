@@ -1,25 +1,30 @@
 #pragma once
-// The "files" phase of a run: the plan's files fetched side by side, up to Job::connections at
-// once, each verified into its part file by the per-file step (job/fetch_file) through the shared
-// candidate list.
+// The "files" phase of a run: every plan file fetched and verified into its part file, one after
+// another in plan order with one connection, or in lanes side by side (job/lanes) with more.
 #include "job/candidates.h"
+#include "job/failure.h"
 #include "job/job.h"
 #include "job/plan.h"
 #include "net/http.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace df::setup {
 
-// Fetches every file of plan for job.dir through http, starting files in plan order; reports
-// "files" progress (one byte count that never goes back, one file count) and counts the sources
-// in job.from_mirror and job.from_github; verified receives, in plan order, the destinations
-// whose verified part files wait for the commit. Nothing when every file is verified or already
-// present; else the message for the run's failure step: that of the first file that failed for
-// good (the transfers in flight then stop and keep their part files), or "cancelled".
-std::optional<std::string> deliver_plan(Job& job, Http& http, const Plan& plan, Candidates& candidates,
-                                        std::vector<std::wstring>& verified);
+// What the files phase did.
+struct Delivered {
+    std::vector<std::wstring> verified;  // destinations whose verified part files wait for the commit, plan order
+    std::uint64_t received = 0;          // bytes that arrived over the network for the files
+    std::optional<Failure> failure;      // the first file that failed for good (the transfers in
+                                         // flight then stop and keep their part files), or cancelled
+};
+
+// Fetches every file of plan for job.dir through http and candidates; reports "files" progress
+// (the bytes that arrive against those that will, and the file count) and counts the sources in
+// job.from_mirror and job.from_github.
+Delivered deliver_plan(Job& job, Http& http, const Plan& plan, Candidates& candidates);
 
 }  // namespace df::setup

@@ -1,42 +1,49 @@
 #pragma once
-// The per-file step of a delivery: one plan file fetched and verified into its part file,
-// trying the shared candidates in turn. Files share nothing but the candidate list, so the
-// step can run for several files at once.
+// The per-file step of a delivery: one plan file fetched and verified into its part file, from
+// one source (fetch_from), or trying the shared candidates in turn (fetch_file). Files share
+// nothing but the candidate list, so the step can run for several files at once.
 #include "job/candidates.h"
+#include "job/failure.h"
 #include "net/http.h"
 
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace df::setup {
 
 // How one plan file ended.
-enum class FileEnd {
-    verified,      // the verified bytes wait in the destination's part file
-    present,       // the destination already holds the file's digest
-    source_fault,  // no source delivered it, at least one for a fault of its own
-    not_found,     // every source asked answered 404
-    mismatch,      // no source delivered it, at least one sent bytes that failed verification
-    local_fault,   // this computer could not store it (cannot write); no further source asked
-    proxy_refused, // the run's proxy wants credentials it was not given; no further source asked
-    cancelled,
-};
-
 struct FileOutcome {
-    FileEnd end = FileEnd::source_fault;
-    Source source = Source::mirror;  // verified or present: the source that answered
-    std::string message;             // a failure: the job's failure message; else empty
+    Source source = Source::mirror;  // delivered: the source that answered
+    bool present = false;            // delivered without a transfer: the destination holds the file already
+    bool packed = false;             // its packed copy travelled
+    std::uint64_t held = 0;          // of what would travel, the bytes that were there already
+    std::optional<Failure> failure;  // nothing: delivered (its verified bytes wait in the part file, unless present)
 };
 
-// True for verified and present: the file needs nothing more than the commit.
-inline bool delivered(const FileOutcome& outcome) {
-    return outcome.end == FileEnd::verified || outcome.end == FileEnd::present;
-}
+// The failure that a request or transfer's result stands for: cancelled, the run's proxy
+// failure (proxy_refused), a local fault, a mismatch, not found, or else a fault of the source;
+// its message is the result's.
+Failure failure_of(const NetError& r, const Http& http);
 
-// Fetches entry for dest through the sources of candidates in their order at the start; logs
-// each failed transfer (source + " " + path + ": " + message) and demotes a source for a fault
-// of its own (not a 404, a mismatch or a local fault). on_bytes gets this file's byte count.
+// The attempts of one source for entry into dest's part file: its packed copy when s offers one
+// (inflated and checked, job/unpack), the raw bytes after a 404 of the copy (logged as a
+// failure of s); nothing to fetch when dest or its part file already holds the file's digest.
+// Logs each file that arrived ("mirror path: N bytes", with " packed as M" when it came packed).
+// A failure carries the source's own message.
+FileOutcome fetch_from(Http& http, const ManifestFile& entry, const std::wstring& dest, const FileSource& s,
+                       const std::atomic<bool>* cancel, const ByteProgress& on_bytes);
+
+// fetch_from for each source of candidates in their order at the start, until one delivers; logs
+// each failed transfer (source + " " + path + ": " + message) and demotes a source for a fault of
+// its own (not a 404, a mismatch or a local fault). A failure carries the run's message:
+// "could not download PATH (messages)" or "a downloaded file did not match the release: PATH
+// (messages)", the proxy's, or "cancelled".
 FileOutcome fetch_file(Http& http, const ManifestFile& entry, const std::wstring& dest, Candidates& candidates,
                        const std::atomic<bool>* cancel, const ByteProgress& on_bytes);
+
+// The run's message for a file no source delivered, from the sources' messages ("; " between).
+std::string undelivered_message(const ManifestFile& entry, bool mismatch, const std::string& errors);
 
 }  // namespace df::setup

@@ -102,10 +102,10 @@ public:
         // Every file is fetched and verified into its part file, then all are committed: until
         // the commit no destination is touched.
         Candidates shared(std::move(candidates));
-        std::vector<std::wstring> verified;  // destinations whose part file waits for the commit, plan order
-        if (auto failure = deliver_plan(job_, http, plan, shared, verified)) return fail(*failure);
+        Delivered delivered = deliver_plan(job_, http, plan, shared);
+        if (delivered.failure) return fail(delivered.failure->message);
         if (cancelled()) return fail("cancelled");
-        if (std::string problem = commit_files(verified); !problem.empty()) return fail(problem);
+        if (std::string problem = commit_files(delivered.verified); !problem.empty()) return fail(problem);
 
         report(L"finishing");
         std::string data_error = create_data_folder(job_.dir);
@@ -115,7 +115,8 @@ public:
         job_.ok = true;
         log_line("installed " + job_.version + " into " + to_utf8(job_.dir) +
                  " files=" + std::to_string(plan.files.size()) + " from_mirror=" + std::to_string(job_.from_mirror) +
-                 " from_github=" + std::to_string(job_.from_github));
+                 " from_github=" + std::to_string(job_.from_github) + " bytes_received=" +
+                 std::to_string(delivered.received) + " bytes_installed=" + std::to_string(plan.bytes_total));
     }
 
 private:

@@ -228,6 +228,7 @@ NetError Http::request(const std::string& url, const ByteRange& range, const std
             return ok;
         }
         received += got;
+        received_.fetch_add(got);
         if (!sink(buffer.data(), got, static_cast<int>(status))) {
             return failure("write failed or response too large" + in_url, status);
         }

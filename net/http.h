@@ -74,6 +74,9 @@ public:
         return request(url, ByteRange{range_from, std::nullopt}, cancel, timeout_ms, sink);
     }
 
+    // The body bytes every request of this client has received so far.
+    std::uint64_t received() const { return received_.load(); }
+
     // The run-wide failure once a proxy refused the credentials for good or none were given;
     // empty until then.
     std::string proxy_failure() const { return login_.failure(); }
@@ -82,6 +85,7 @@ private:
     UniqueInternet session_;
     std::optional<ProxyAddress> proxy_;  // the named proxy, for messages
     ProxyLogin login_;                   // shared by every transfer of the run
+    std::atomic<std::uint64_t> received_{0};  // body bytes received, by all transfers
 };
 
 // Whether path is a plain file whose SHA-256 equals expected_sha256 (never for an empty one).

@@ -24,6 +24,8 @@ Faults: ctl/faults.json, re-read on every request, maps a URL path (with or with
 to an object with any of these keys:
   "status": N         answer status N with a short text body
   "ignore_range": true answer 200 with the whole file even when a Range was sent
+  "other_range": true answer a satisfiable Range with 206 and another range (one byte later at
+                      its start, or earlier for a one-byte range), its Content-Range saying so
   "cut_after": K      full headers, then close the connection after K body bytes
   "stall_after": K    send K body bytes, then stall (connection open) until the client goes
                       away or "stall_seconds" (default 120) pass
@@ -358,6 +360,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
 
         rng = None if fault.get("ignore_range") else parse_range(self.headers.get("Range"), size)
+        if fault.get("other_range") and isinstance(rng, tuple):
+            rng = (rng[0] + 1, rng[1]) if rng[0] < rng[1] else (max(0, rng[0] - 1), rng[1])
         if rng == "unsatisfiable":
             self._head(416, [("Content-Range", "bytes */%d" % size), ("Content-Length", "0")], 0)
             return

@@ -59,6 +59,10 @@ protected:
     static bool has_line(const Outcome& o, const std::string& line) {
         return o.log.find(" " + line + "\r\n") != std::string::npos;
     }
+    // The closing line up to the byte counts that follow it.
+    static bool has_installed(const Outcome& o, const std::string& line) {
+        return o.log.find(" " + line + " bytes_received=") != std::string::npos;
+    }
 
     TestServer server;
     TestProxy proxy;
@@ -109,7 +113,7 @@ TEST_F(ProxyInstall, SilentRunsThroughTheProxy) {
         }
         EXPECT_EQ(o.proxied.back().auth, c.final_auth);
         if (c.failed.empty()) {
-            EXPECT_TRUE(has_line(o, "installed 1.4.0 into " + to_utf8(dir) + " files=2 from_mirror=2 from_github=0"))
+            EXPECT_TRUE(has_installed(o, "installed 1.4.0 into " + to_utf8(dir) + " files=2 from_mirror=2 from_github=0"))
                 << o.log;
             // Every request reached the origin through the proxy, and once only.
             EXPECT_EQ(o.origin.size(), 4u);
