@@ -11,10 +11,10 @@
 
 namespace df::setup {
 
-std::string create_data_folder(const std::wstring& dir) {
+std::optional<Failure> create_data_folder(const std::wstring& dir) {
     std::uint32_t code = create_folders(join_path(dir, L"data"));
-    if (code == 0) return {};
-    return "cannot create data\\: " + system_error_message(code);
+    if (code == 0) return std::nullopt;
+    return failed("cannot create data\\: " + system_error_message(code));
 }
 
 void create_shortcut(const std::wstring& dir) {

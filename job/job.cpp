@@ -108,8 +108,7 @@ public:
         if (std::string problem = commit_files(delivered.verified); !problem.empty()) return fail(problem);
 
         report(L"finishing");
-        std::string data_error = create_data_folder(job_.dir);
-        if (!data_error.empty()) return fail(data_error);
+        if (auto failure = create_data_folder(job_.dir)) return fail(failure->message);
         if (job_.shortcut) create_shortcut(job_.dir);
 
         job_.ok = true;

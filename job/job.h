@@ -1,5 +1,6 @@
 #pragma once
-// One install run: its inputs, its progress reports and its outcome.
+// One install run: its inputs, its progress reports and its outcome. Every step of job/ says how
+// it failed the same way: a std::optional<Failure> (job/failure.h), alone or as a member.
 #include "net/proxy.h"
 #include "release/source.h"
 
@@ -14,8 +15,8 @@ struct Progress {
     std::wstring phase;  // text key: "checking", "manifest", "scanning", "files" or "finishing"
     std::int32_t files_done = 0;
     std::int32_t files_total = 0;
-    std::uint64_t bytes_done = 0;
-    std::uint64_t bytes_total = 0;
+    std::uint64_t bytes_done = 0;   // "files": the bytes that arrived (packed copies where they travel)
+    std::uint64_t bytes_total = 0;  // "files": the bytes that will have arrived at the end
 };
 
 // Files fetched side by side unless the command line says otherwise (a browser's connections
@@ -26,7 +27,7 @@ struct Job {
     std::wstring dir;  // absolute, already accepted by check_install_folder
     Source source = Source::mirror;
     bool shortcut = false;
-    int connections = DEFAULT_CONNECTIONS;  // files in flight at once, 1 to 16; 1 is one after another
+    int connections = DEFAULT_CONNECTIONS;  // transfers in flight on each source, 1 to 16; 1 is one after another
     std::atomic<bool> cancel{false};
     std::function<void(const Progress&)> on_progress;
     ProxySettings proxy;  // the system's settings unless "--proxy" names one

@@ -1,5 +1,6 @@
 #include "job/phase.h"
 
+#include "app/files.h"
 #include "app/log.h"
 
 #include <algorithm>
@@ -7,12 +8,11 @@
 namespace df::setup {
 namespace {
 
+// The install folder joined with a plan path, "/" as "\\".
 std::wstring destination_of(const std::wstring& dir, const std::string& path) {
     std::wstring relative = from_utf8(path);
     std::replace(relative.begin(), relative.end(), L'/', L'\\');
-    std::wstring dest = dir;
-    if (!dest.empty() && dest.back() != L'\\') dest += L'\\';
-    return dest + relative;
+    return join_path(dir, relative);
 }
 
 }  // namespace
