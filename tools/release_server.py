@@ -78,11 +78,13 @@ class TokenBucket:
     """Bytes per second, shared by the threads that send through it: each send reserves its
     bytes and learns how long to wait before they may go. The balance may go below zero (the
     bytes reserved but not yet due), so the senders queue in the order they asked and the
-    bytes sent by any time stay within rate x elapsed + one burst."""
+    bytes sent by any time stay within rate x elapsed + one burst. The burst, a fifth of a
+    second's bytes, lets a sender that woke late on a busy machine catch up."""
 
     def __init__(self, rate):
         self.rate = float(rate)
-        self.burst = step_for(rate)
+        self.step = step_for(rate)
+        self.burst = max(self.step, int(rate) // 5)
         self.lock = threading.Lock()  # guards balance and stamp
         self.balance = float(self.burst)
         self.stamp = time.monotonic()
@@ -277,7 +279,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def _capped_step(self, length):
         """The largest piece of a send of length bytes that the caps allow at once."""
-        return min([length] + [b.burst for b in self._buckets])
+        return min([length] + [b.step for b in self._buckets])
 
     def _wait_for_caps(self, n):
         """Holds n bytes until the connection's and the server's caps let them go."""
