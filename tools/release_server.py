@@ -10,11 +10,14 @@ Two modes:
       environment, then stops the servers, removes the folder and exits with CMD's exit code.
       CMD is killed after the lifetime (default 1200 s) and the exit code is then 124.
 
-  release_server.py --serve DIR --port-file F [--ctl DIR] [--lifetime S] [--delay-ms D]
-      Serves DIR over HTTP on 127.0.0.1 and writes the port into F once listening. Stops after
-      the lifetime (default 600 s) or on SIGTERM/SIGINT. With --ctl, faults and the journal
-      live in that folder as in --run. With --delay-ms, every answer waits D ms after its
-      request arrived, as a server far away does (the latency bench).
+  release_server.py --serve DIR --port-file F [--host ADDR] [--ctl DIR] [--lifetime S] [--delay-ms D]
+                    [--rate-conn B] [--rate-server B]
+      Serves DIR over HTTP on ADDR (default 127.0.0.1) and writes the port into F once
+      listening. Stops after the lifetime (default 600 s) or on SIGTERM/SIGINT. With --ctl,
+      faults and the journal live in that folder as in --run. With --delay-ms, every answer
+      waits D ms after its request arrived, as a server far away does (the latency bench).
+      --rate-conn and --rate-server cap the body bytes per second of each connection and of
+      the whole server (a token bucket each), as a far link does (the bandwidth bench).
 
 Serving: GET maps the URL path (query ignored) to a file below the root; a missing file is
 404. "Range: bytes=N-" and "bytes=N-M" give 206 with Content-Range; N at or past the end gives
@@ -73,6 +76,37 @@ ENDLESS_LIMIT = 120.0    # longest endless body, seconds
 ENDLESS_BYTES = 1 << 30  # and its largest size
 
 
+class TokenBucket:
+    """Bytes per second, shared by the threads that send through it: each send reserves its
+    bytes and learns how long to wait before they may go. The balance may go below zero (the
+    bytes reserved but not yet due), so the senders queue in the order they asked and the
+    bytes sent by any time stay within rate x elapsed + one burst. The burst, a fifth of a
+    second's bytes, lets a sender that woke late on a busy machine catch up."""
+
+    def __init__(self, rate):
+        self.rate = float(rate)
+        self.step = step_for(rate)
+        self.burst = max(self.step, int(rate) // 5)
+        self.lock = threading.Lock()  # guards balance and stamp
+        self.balance = float(self.burst)
+        self.stamp = time.monotonic()
+
+    def reserve(self, n):
+        """Takes n bytes from the bucket; the seconds to wait before sending them."""
+        with self.lock:
+            now = time.monotonic()
+            self.balance = min(float(self.burst), self.balance + (now - self.stamp) * self.rate)
+            self.stamp = now
+            self.balance -= n
+            return max(0.0, -self.balance / self.rate)
+
+
+def step_for(rate):
+    """The largest send under a cap of rate bytes per second: a twentieth of a second's bytes,
+    4 KiB to 256 KiB."""
+    return int(min(256 << 10, max(4096, rate // 20)))
+
+
 class ServerState:
     """What every handler thread shares: the folders, the fault counts and the journal lock."""
 
@@ -84,6 +118,8 @@ class ServerState:
         self.counts = {}
         self.stopping = threading.Event()
         self.delay = 0.0  # seconds every answer waits (--delay-ms)
+        self.rate_conn = 0  # body bytes per second of each connection (--rate-conn); 0: no cap
+        self.server_bucket = None  # the one TokenBucket of the whole server (--rate-server)
         # The "gather" fault: requests held now, and the number of groups released so far.
         self.gather_cond = threading.Condition()
         self.gather_waiting = 0
@@ -198,6 +234,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, fmt, *args):  # quiet: the journal is the record
         pass
 
+    def setup(self):
+        super().setup()
+        state = self.server.state
+        # The caps on body bytes: this connection's own bucket, then the server's shared one.
+        self._buckets = [b for b in (TokenBucket(state.rate_conn) if state.rate_conn else None,
+                                     state.server_bucket) if b is not None]
+
     # -- journal -------------------------------------------------------------------------
 
     def _begin(self):
@@ -236,15 +279,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(k, v)
         self.end_headers()
 
+    def _capped_step(self, length):
+        """The largest piece of a send of length bytes that the caps allow at once."""
+        return min([length] + [b.step for b in self._buckets])
+
+    def _wait_for_caps(self, n):
+        """Holds n bytes until the connection's and the server's caps let them go."""
+        wait = max([0.0] + [b.reserve(n) for b in self._buckets])
+        if wait > 0:
+            time.sleep(wait)
+
     def _send(self, data, rate):
-        """Sends data, throttled to rate bytes per second when set."""
+        """Sends data, throttled to rate bytes per second when set, and within the caps."""
         view = memoryview(data)
         step = max(1, min(len(view), int(rate) // 10)) if rate else len(view)
+        step = self._capped_step(step)
         pos = 0
         while pos < len(view):
             piece = view[pos:pos + step]
             if rate:
                 time.sleep(len(piece) / float(rate))
+            self._wait_for_caps(len(piece))
             self.wfile.write(piece)
             self._sent += len(piece)
             pos += len(piece)
@@ -256,8 +311,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         plain = not rate and not wrong and not isinstance(self.connection, ssl.SSLSocket)
         with open(path, "rb") as f:
             if plain:
-                if count > 0:
-                    self._sent += self.connection.sendfile(f, start, count)  # kernel copy
+                # Kernel copies: one for the whole body without caps, else one per step.
+                step = self._capped_step(count)
+                pos = 0
+                while pos < count:
+                    n = min(step, count - pos)
+                    self._wait_for_caps(n)
+                    sent = self.connection.sendfile(f, start + pos, n)
+                    self._sent += sent
+                    if sent < n:
+                        break
+                    pos += n
                 return
             f.seek(start)
             left = count
@@ -416,10 +480,10 @@ class Server(http.server.ThreadingHTTPServer):
     allow_reuse_address = False
     request_queue_size = 64  # up to 16 transfers open their connections at once
 
-    def __init__(self, state, tls_context=None):
+    def __init__(self, state, tls_context=None, host="127.0.0.1"):
         self.state = state
         self.tls_context = tls_context
-        super().__init__(("127.0.0.1", 0), Handler)
+        super().__init__((host, 0), Handler)
 
     def finish_request(self, request, client_address):
         # Headers and body leave in separate writes: with Nagle's rule the body of a kept-alive
@@ -524,7 +588,10 @@ def serve_mode(args):
         os.makedirs(args.ctl, exist_ok=True)
     state = ServerState(args.serve, args.ctl)
     state.delay = (args.delay_ms or 0) / 1000.0
-    server = Server(state)
+    state.rate_conn = args.rate_conn or 0
+    if args.rate_server:
+        state.server_bucket = TokenBucket(args.rate_server)
+    server = Server(state, host=args.host)
     done = threading.Event()
     signal.signal(signal.SIGTERM, lambda signum, frame: done.set())
     signal.signal(signal.SIGINT, lambda signum, frame: done.set())
@@ -547,6 +614,9 @@ def main():
     p.add_argument("--ctl", metavar="DIR", help="with --serve: folder of faults.json and journal.jsonl")
     p.add_argument("--lifetime", type=float, metavar="S", help="seconds before everything stops")
     p.add_argument("--delay-ms", type=float, metavar="D", help="with --serve: every answer waits D ms")
+    p.add_argument("--host", default="127.0.0.1", metavar="ADDR", help="with --serve: the address to listen on")
+    p.add_argument("--rate-conn", type=int, metavar="B", help="with --serve: body bytes per second of each connection")
+    p.add_argument("--rate-server", type=int, metavar="B", help="with --serve: body bytes per second of the whole server")
     args = p.parse_args(argv)
     args.command = command
     if args.run == bool(args.serve):
@@ -554,6 +624,8 @@ def main():
     if args.serve:
         if not args.port_file:
             p.error("--serve needs --port-file")
+        if (args.rate_conn or 0) < 0 or (args.rate_server or 0) < 0:
+            p.error("--rate-conn and --rate-server take bytes per second (0: no cap)")
         return serve_mode(args)
     return run_mode(args)
 

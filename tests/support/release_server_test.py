@@ -6,6 +6,10 @@ import json
 import os
 import socket
 import ssl
+import subprocess
+import sys
+import tempfile
+import threading
 import time
 import unittest
 import urllib.parse
@@ -15,6 +19,7 @@ HTTPS = os.environ.get("DF_TEST_HTTPS", "")
 ROOT = os.environ.get("DF_TEST_ROOT", "")
 CTL = os.environ.get("DF_TEST_CTL", "")
 DATA = bytes((i * 7 + 3) & 0xFF for i in range(5000))
+SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "release_server.py")
 
 
 def get(path, headers=None, base=HTTP, timeout=10):
@@ -136,7 +141,6 @@ class ReleaseServer(unittest.TestCase):
         self.assertEqual([e["sent"] for e in journal()], [1234, 100])
 
     def test_gather_holds_answers_until_enough_are_held(self):
-        import threading
         faults({"/a.bin": {"gather": 3, "gather_seconds": 10}, "/lone.bin": {"gather": 2, "gather_seconds": 0.3}})
         results = []
         threads = [threading.Thread(target=lambda: results.append(get("/a.bin")[0])) for _ in range(3)]
@@ -183,6 +187,45 @@ class ReleaseServer(unittest.TestCase):
         self.assertEqual((s, b), (200, DATA))
         self.assertGreater(time.monotonic() - t, 0.9)
         self.assertLess(time.monotonic() - t, 3)
+
+
+class RateCaps(unittest.TestCase):
+    def test_serve_on_a_host_within_the_connection_and_server_caps(self):
+        conn, server, size = 200000, 300000, 150000
+        with tempfile.TemporaryDirectory() as d:
+            body = os.urandom(size)
+            with open(os.path.join(d, "f.bin"), "wb") as f:
+                f.write(body)
+            port_file = os.path.join(d, "port")
+            proc = subprocess.Popen([sys.executable, SERVER, "--serve", d, "--port-file", port_file, "--host", "127.0.0.2",
+                                     "--rate-conn", str(conn), "--rate-server", str(server), "--lifetime", "60"])
+            try:
+                deadline = time.monotonic() + 10
+                while not os.path.exists(port_file) and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                port = int(open(port_file).read())
+                with self.assertRaises(ConnectionRefusedError):
+                    get("/f.bin", base="http://127.0.0.1:%d" % port)
+                # One transfer meets the connection's cap; three at once, the server's. A bucket
+                # lets a fifth of a second's bytes go at once, then holds each to its rate.
+                for count, cap in ((1, conn), (3, server)):
+                    with self.subTest(transfers=count):
+                        got = []
+                        threads = [threading.Thread(target=lambda: got.append(get("/f.bin", base="http://127.0.0.2:%d" % port)))
+                                   for _ in range(count)]
+                        t = time.monotonic()
+                        for th in threads:
+                            th.start()
+                        for th in threads:
+                            th.join()
+                        elapsed = time.monotonic() - t
+                        self.assertEqual([(s, b) for s, _, b, _ in got], [(200, body)] * count)
+                        total = count * size
+                        self.assertGreaterEqual(elapsed, (total - cap // 5) / cap * 0.98)
+                        self.assertLess(elapsed, total / cap * 1.5 + 0.3)
+            finally:
+                proc.terminate()
+                proc.wait()
 
 
 if __name__ == "__main__":
