@@ -5,6 +5,7 @@
 #include "job/delivery.h"
 #include "job/finish.h"
 #include "job/plan.h"
+#include "job/unfinished.h"
 #include "net/ecdsa.h"
 #include "net/sha256.h"
 #include "net/http.h"
@@ -103,9 +104,10 @@ public:
         // the commit no destination is touched.
         Candidates shared(std::move(candidates));
         std::vector<std::wstring> verified;  // destinations whose part file waits for the commit, plan order
+        if (auto failure = pick_up_unfinished(job_.dir, plan)) return fail(failure->message);
         if (auto failure = deliver_plan(job_, http, plan, shared, verified)) return fail(*failure);
         if (cancelled()) return fail("cancelled");
-        if (std::string problem = commit_files(verified); !problem.empty()) return fail(problem);
+        if (auto failure = commit_files(verified)) return fail(failure->message);
 
         report(L"finishing");
         std::string data_error = create_data_folder(job_.dir);
