@@ -1,6 +1,9 @@
 #include "app/files.h"
 
 #include "app/handle.h"
+#include "app/log.h"
+
+#include <algorithm>
 
 namespace df::setup {
 namespace {
@@ -36,19 +39,17 @@ std::uint32_t create_folders(const std::wstring& folder) {
     return is_folder(folder) ? 0 : ERROR_PATH_NOT_FOUND;
 }
 
-std::uint32_t flush_to_disk(const std::wstring& path) {
-    // A flush needs write access; it writes what any handle of the file left in the cache.
-    UniqueFile f(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!f) return ::GetLastError();
-    return ::FlushFileBuffers(f.get()) ? 0 : ::GetLastError();
-}
-
 std::wstring parent_folder(const std::wstring& path) {
     std::size_t slash = path.find_last_of(L"\\/");
     if (slash == std::wstring::npos) return {};
     if (slash == 2 && path[1] == L':') return path.substr(0, 3);
     return path.substr(0, slash);
+}
+
+std::wstring join_relative(const std::wstring& folder, std::string_view utf8_path) {
+    std::wstring relative = from_utf8(utf8_path);
+    std::replace(relative.begin(), relative.end(), L'/', L'\\');
+    return join_path(folder, relative);
 }
 
 std::wstring join_path(const std::wstring& folder, const std::wstring& name) {

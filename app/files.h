@@ -2,6 +2,7 @@
 // Small file-system operations shared by the download, the folder check and the finishing step.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace df::setup {
 
@@ -12,9 +13,9 @@ std::uint32_t create_folders(const std::wstring& folder);
 // folder + "\" + name, without doubling a backslash that folder already ends with.
 std::wstring join_path(const std::wstring& folder, const std::wstring& name);
 
-// Writes the file's data at path through to the disk (FlushFileBuffers); 0, or the system error
-// code of the open or the flush.
-std::uint32_t flush_to_disk(const std::wstring& path);
+// folder joined with a relative UTF-8 path whose segments "/" separates (a release file's place
+// in the install folder).
+std::wstring join_relative(const std::wstring& folder, std::string_view utf8_path);
 
 // The part of path before its last "\" or "/" (a root keeps its separator: "D:\x" gives "D:\");
 // empty when path has no separator.

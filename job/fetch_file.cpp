@@ -2,6 +2,7 @@
 
 #include "app/files.h"
 #include "app/log.h"
+#include "job/commit.h"
 #include "job/piece_file.h"
 #include "job/unpack.h"
 #include "net/error_text.h"
@@ -20,14 +21,6 @@ std::optional<std::uint64_t> size_of(const std::wstring& path) {
 
 void log_failure(Source s, const ManifestFile& entry, const std::string& message) {
     log_line(std::string(source_name(s)) + " " + entry.path + ": " + message);
-}
-
-// The verified part file is written through to the disk before it counts.
-std::optional<Failure> flushed(const std::wstring& part) {
-    if (std::uint32_t code = flush_to_disk(part); code != 0) {
-        return Failure{FailureKind::local_fault, "cannot write " + to_utf8(part) + ": " + system_error_text(code)};
-    }
-    return std::nullopt;
 }
 
 }  // namespace
@@ -92,8 +85,10 @@ FileOutcome fetch_from(Http& http, const ManifestFile& entry, const std::wstring
         return out;
     }
     ::DeleteFileW(packed_part.c_str());
-    if (part_whole) return out;  // written and flushed by an earlier run
-    out.failure = flushed(part);
+    // Verified and flushed by an earlier run (which may have stopped in between, a moment only:
+    // a program may hold the part file now, and the commit then names it).
+    if (part_whole) return out;
+    out.failure = flush_file(part);  // written through before it counts
     if (!out.failure) log_line(std::string(source_name(s.source)) + " " + entry.path + ": " + std::to_string(entry.size) + " bytes");
     return out;
 }

@@ -66,6 +66,29 @@ private:
     bool open_ = false;
 };
 
+// What stands in the way of replacing one file.
+enum class Obstacle { none, in_use, refused };
+
+// Whether path can be replaced now; *reason gets the system's text of any other refusal.
+Obstacle obstacle_to_replace(const std::wstring& path, std::string* reason) {
+    // A replace deletes the old file. Windows refuses this open with ERROR_SHARING_VIOLATION when
+    // another process holds the file without delete sharing (the DELETE access) or runs it as a
+    // program or DLL image (the write access: a mapped image cannot be opened for writing).
+    // Nothing is written. Wine answers both cases the same way. A move onto such a file fails
+    // with ERROR_ACCESS_DENIED on both systems, the same code as for a read-only file or a
+    // folder, which is why the move itself cannot tell the user to close a program. (A read-only
+    // file is refused here with ERROR_ACCESS_DENIED on Windows; Wine running as root opens it.)
+    UniqueFile file(::CreateFileW(path.c_str(), DELETE | FILE_WRITE_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file) return Obstacle::none;
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return Obstacle::none;
+    if (code == ERROR_SHARING_VIOLATION) return Obstacle::in_use;
+    *reason = system_error_text(code);
+    return Obstacle::refused;
+}
+
 }  // namespace
 
 // Wine's Restart Manager starts sessions but lists no process for any file, so under Wine the
@@ -96,26 +119,34 @@ std::vector<std::string> programs_using(const std::wstring& path) {
     return names;
 }
 
-std::string replace_problem(const std::wstring& path) {
-    // A replace deletes the old file. Windows refuses this open with ERROR_SHARING_VIOLATION when
-    // another process holds the file without delete sharing (the DELETE access) or runs it as a
-    // program or DLL image (the write access: a mapped image cannot be opened for writing).
-    // Nothing is written. Wine answers both cases the same way. A move onto such a file fails
-    // with ERROR_ACCESS_DENIED on both systems, the same code as for a read-only file or a
-    // folder, which is why the move itself cannot tell the user to close a program. (A read-only
-    // file is refused here with ERROR_ACCESS_DENIED on Windows; Wine running as root opens it.)
-    UniqueFile file(::CreateFileW(path.c_str(), DELETE | FILE_WRITE_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (file) return {};
-    const DWORD code = ::GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return {};
-    const std::string where = to_utf8(path);
-    if (code != ERROR_SHARING_VIOLATION) return "cannot replace " + where + ": " + system_error_text(code);
-    std::string names;
-    for (const std::string& name : programs_using(path)) names += (names.empty() ? " (" : ", ") + name;
-    if (!names.empty()) names += ")";
-    return where + names + " is in use by another program (close duskfern and try again)";
+std::optional<Failure> replace_problem(const std::vector<std::wstring>& paths, const std::vector<std::wstring>& held) {
+    std::vector<const std::wstring*> in_use;
+    std::string refused;
+    for (const std::wstring& path : paths) {
+        std::string reason;
+        switch (obstacle_to_replace(path, &reason)) {
+            case Obstacle::none:
+                break;
+            case Obstacle::in_use:
+                in_use.push_back(&path);
+                break;
+            case Obstacle::refused:
+                refused += "; cannot replace " + to_utf8(path) + ": " + reason;
+                break;
+        }
+    }
+    for (const std::wstring& path : held) in_use.push_back(&path);
+    if (in_use.empty() && refused.empty()) return std::nullopt;
+    if (in_use.empty()) return Failure{FailureKind::local_fault, refused.substr(2)};
+    std::string message;
+    for (const std::wstring* path : in_use) {
+        std::string names;
+        for (const std::string& name : programs_using(*path)) names += (names.empty() ? " (" : ", ") + name;
+        if (!names.empty()) names += ")";
+        message += (message.empty() ? "" : ", ") + to_utf8(*path) + names;
+    }
+    message += in_use.size() == 1 ? " is in use by another program" : " are in use by other programs";
+    return Failure{FailureKind::local_fault, message + " (close duskfern and try again)" + refused};
 }
 
 }  // namespace df::setup

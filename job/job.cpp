@@ -5,6 +5,7 @@
 #include "job/delivery.h"
 #include "job/finish.h"
 #include "job/plan.h"
+#include "job/unfinished.h"
 #include "net/ecdsa.h"
 #include "net/sha256.h"
 #include "net/http.h"
@@ -102,10 +103,11 @@ public:
         // Every file is fetched and verified into its part file, then all are committed: until
         // the commit no destination is touched.
         Candidates shared(std::move(candidates));
+        if (auto failure = pick_up_unfinished(job_.dir, plan)) return fail(failure->message);
         Delivered delivered = deliver_plan(job_, http, plan, shared);
         if (delivered.failure) return fail(delivered.failure->message);
         if (cancelled()) return fail("cancelled");
-        if (std::string problem = commit_files(delivered.verified); !problem.empty()) return fail(problem);
+        if (auto failure = commit_files(delivered.verified)) return fail(failure->message);
 
         report(L"finishing");
         if (auto failure = create_data_folder(job_.dir)) return fail(failure->message);

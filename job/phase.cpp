@@ -6,17 +6,6 @@
 #include <algorithm>
 
 namespace df::setup {
-namespace {
-
-// The install folder joined with a plan path, "/" as "\\".
-std::wstring destination_of(const std::wstring& dir, const std::string& path) {
-    std::wstring relative = from_utf8(path);
-    std::replace(relative.begin(), relative.end(), L'/', L'\\');
-    return join_path(dir, relative);
-}
-
-}  // namespace
-
 std::uint64_t expected_bytes(const ManifestFile& entry, const std::vector<FileSource>& sources) {
     if (entry.packed && !sources.empty() && !sources.front().packed_url.empty()) return entry.packed->size;
     return entry.size;
@@ -30,7 +19,7 @@ Phase::Phase(Job& job, const Plan& plan, std::function<std::uint64_t()> received
       expected_(expected),
       verified_(plan.files.size(), false) {
     destinations_.reserve(plan.files.size());
-    for (const ManifestFile& f : plan.files) destinations_.push_back(destination_of(job.dir, f.path));
+    for (const ManifestFile& f : plan.files) destinations_.push_back(join_relative(job.dir, f.path));
 }
 
 void Phase::delivered(std::size_t i, const FileOutcome& outcome, std::uint64_t held) {

@@ -1,5 +1,5 @@
 // replace_problem on a real file system (Wine): which files the commit takes for replaceable,
-// in use or refused, before it moves anything.
+// in use or refused, before it moves anything, one by one and all at once.
 #include "job/in_use.h"
 
 #include "app/handle.h"
@@ -17,6 +17,14 @@ namespace {
 const std::string IN_USE = " is in use by another program (close duskfern and try again)";
 
 enum class Expect { replaceable, in_use, access_denied };
+
+// path as the in-use message names it: with the programs that use it where the Restart Manager
+// names them (Windows, not Wine).
+std::string named(const std::wstring& path) {
+    std::string names;
+    for (const std::string& name : programs_using(path)) names += (names.empty() ? " (" : ", ") + name;
+    return to_utf8(path) + names + (names.empty() ? "" : ")");
+}
 
 }  // namespace
 
@@ -38,6 +46,9 @@ TEST(ReplaceProblem, FilesHeldRunningOrRefused) {
         {"held read-only sharing", true, false, FILE_SHARE_READ, Expect::in_use},
         {"a folder", true, true, NONE, Expect::access_denied},
     };
+    std::vector<UniqueFile> holds;  // kept to the end, for the check of all rows at once
+    std::vector<std::wstring> paths;
+    std::string in_use, refused;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::wstring path = dir + L"\\" + from_utf8(row.name) + L".dll";
@@ -46,27 +57,36 @@ TEST(ReplaceProblem, FilesHeldRunningOrRefused) {
         } else if (row.exists) {
             ASSERT_TRUE(write_file(path, "old"));
         }
-        UniqueFile held;
         if (row.held_share != NONE) {
-            held.reset(::CreateFileW(path.c_str(), GENERIC_READ, row.held_share, nullptr, OPEN_EXISTING, 0, nullptr));
-            ASSERT_TRUE(held);
+            holds.emplace_back(::CreateFileW(path.c_str(), GENERIC_READ, row.held_share, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(holds.back());
         }
-        const std::string problem = replace_problem(path);
+        paths.push_back(path);
+        const std::optional<Failure> problem = replace_problem({path});
+        const std::string denied = "cannot replace " + to_utf8(path) + ": " + system_error_text(ERROR_ACCESS_DENIED);
         switch (row.expect) {
         case Expect::replaceable:
-            EXPECT_EQ(problem, "");
+            EXPECT_FALSE(problem) << problem->message;
             break;
         case Expect::in_use:
-            // Where the Restart Manager names the holder (Windows, not Wine), its name follows the path.
-            EXPECT_TRUE(problem == to_utf8(path) + IN_USE ||
-                        (problem.starts_with(to_utf8(path) + " (") && problem.ends_with(")" + IN_USE)))
-                << problem;
+            ASSERT_TRUE(problem);
+            EXPECT_EQ(problem->message, named(path) + IN_USE);
+            in_use += (in_use.empty() ? "" : ", ") + named(path);
             break;
         case Expect::access_denied:
-            EXPECT_EQ(problem, "cannot replace " + to_utf8(path) + ": " + system_error_text(ERROR_ACCESS_DENIED));
+            ASSERT_TRUE(problem);
+            EXPECT_EQ(problem->message, denied);
+            refused += "; " + denied;
             break;
         }
         EXPECT_EQ(read_file(path), row.exists && !row.folder ? "old" : "") << "nothing written";
     }
-    EXPECT_EQ(replace_problem(dir + L"\\no folder\\x.dll"), "") << "a missing folder holds nothing to replace";
+    // Every row at once, and a file known to be held: each file in use named in the one
+    // sentence, then the other refusals.
+    const std::wstring known = dir + L"\\known.dll.part-old";
+    const std::optional<Failure> all = replace_problem(paths, {known});
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->message, in_use + ", " + to_utf8(known) + " are in use by other programs (close duskfern and try again)" +
+                                refused);
+    EXPECT_FALSE(replace_problem({dir + L"\\no folder\\x.dll"})) << "a missing folder holds nothing to replace";
 }

@@ -5,6 +5,7 @@
 #include "app/files.h"
 #include "app/handle.h"
 #include "app/log.h"
+#include "net/part_files.h"
 #include "release/manifest.h"
 #include "tests/support/publish_release.h"
 #include "tests/support/release_server.h"
@@ -134,10 +135,10 @@ protected:
         return v1;
     }
 
-    // The folder's files without the part files.
+    // The folder's files without the part files (of every kind).
     std::map<std::string, std::string> installed_files() {
         std::map<std::string, std::string> files = files_below(dir);
-        std::erase_if(files, [](const auto& f) { return f.first.ends_with(".part"); });
+        std::erase_if(files, [](const auto& f) { return part_kind_of(from_utf8(f.first)).has_value(); });
         return files;
     }
     // The paths of the folder's files (part files aside) that differ from before, are new or gone.

@@ -4,12 +4,15 @@
 #include "app/handle.h"
 #include "app/log.h"
 #include "folder/known_folder.h"
+#include "net/part_files.h"
 #include "net/error_text.h"
 #include "release/manifest.h"
 #include "tests/job/install_fixture.h"
 #include "tests/support/child_process.h"
 
 #include <shobjidl.h>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -380,12 +383,14 @@ TEST_F(Install, UpgradeFailingBeforeTheCommitLeavesTheInstalledVersion) {
         const char* no_part;    // a file whose part file cannot be written (a folder in its place)
         int file_requests;      // the requests for files of the run that fails
         int rerun_requests;     // and of the rerun
+        const char* also_held = nullptr;  // a second file held like the first
     };
     const Row rows[] = {
         {"held open", "bin/f3.dll", nullptr, nullptr, nullptr, 6, 0},
         {"running", nullptr, "duskfern-overlay.exe", nullptr, nullptr, 6, 0},
         {"missing", nullptr, nullptr, "bin/f3.dll", nullptr, 4, 3},
         {"cannot write", nullptr, nullptr, nullptr, "bin/f2.dll", 2, 4},
+        {"two held open", "bin/f2.dll", nullptr, nullptr, nullptr, 6, 0, "bin/f4.dll"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -404,11 +409,15 @@ TEST_F(Install, UpgradeFailingBeforeTheCommitLeavesTheInstalledVersion) {
             failed = std::string("could not download ") + row.no_part + " (cannot write " + to_utf8(at(row.no_part)) +
                      ".part)";
         }
-        UniqueFile held;
+        UniqueFile held, also_held;
         if (row.held) {
             held.reset(::CreateFileW(at(row.held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                      nullptr));
             ASSERT_TRUE(held);
+        }
+        if (row.also_held) {
+            also_held.reset(::CreateFileW(at(row.also_held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
         }
         ChildProcess app;
         if (row.running) {
@@ -418,7 +427,12 @@ TEST_F(Install, UpgradeFailingBeforeTheCommitLeavesTheInstalledVersion) {
         Outcome o = run(L"--connections 1");  // the files up to the failure, one after another
         EXPECT_EQ(o.exit_code, 1u) << o.log;
         const std::string line = failed_line(o);
-        if (const char* in_use = row.held ? row.held : row.running) {
+        if (row.also_held) {
+            // Both in the one message, each followed by its programs where the system names them.
+            EXPECT_TRUE(line.starts_with(to_utf8(at(row.held)))) << line;
+            EXPECT_NE(line.find(", " + to_utf8(at(row.also_held))), std::string::npos) << line;
+            EXPECT_TRUE(line.ends_with(" are in use by other programs (close duskfern and try again)")) << line;
+        } else if (const char* in_use = row.held ? row.held : row.running) {
             // Where the system names the programs (not under Wine), their names follow the path.
             EXPECT_TRUE(line.starts_with(to_utf8(at(in_use)))) << line;
             EXPECT_TRUE(line.ends_with(" is in use by another program (close duskfern and try again)")) << line;
@@ -430,6 +444,7 @@ TEST_F(Install, UpgradeFailingBeforeTheCommitLeavesTheInstalledVersion) {
         EXPECT_EQ(requests_to(o, "/gh/download/"), row.missing ? 1 : 0) << "a local fault is not retried from GitHub";
 
         held.reset();
+        also_held.reset();
         app.kill();
         if (row.no_part) {
             ASSERT_TRUE(::RemoveDirectoryW((at(row.no_part) + L".part").c_str()));
@@ -449,9 +464,10 @@ TEST_F(Install, UpgradeFailingBeforeTheCommitLeavesTheInstalledVersion) {
 }
 
 // A move that is refused during the commit (here: a part file that another program holds open)
-// says which file could not be replaced, and the rerun completes the folder without a request.
+// says which file could not be replaced and undoes the files replaced before it; the rerun
+// completes the folder without a request.
 TEST_F(Install, MoveRefusedDuringTheCommitIsCompletedByTheRerun) {
-    install_v1_publish_v2();
+    const std::map<std::string, std::string> v1 = install_v1_publish_v2();
     const ReleaseFile& f4 = release.files[4];
     ASSERT_EQ(f4.path, "bin/f4.dll");
     const std::wstring part = at(f4.path) + L".part";
@@ -468,15 +484,84 @@ TEST_F(Install, MoveRefusedDuringTheCommitIsCompletedByTheRerun) {
                 has_line(o, failed + system_error_text(ERROR_ACCESS_DENIED)))
         << o.log;
     EXPECT_EQ(requests_to(o, "/files/"), 5) << "the held part file is verified without a request";
-    for (std::size_t i = 0; i < release.files.size(); ++i) {
-        EXPECT_EQ(read_file(at(release.files[i].path)) == release.files[i].content, i < 4)
-            << release.files[i].path << ": moved in plan order up to the refusal";
+    EXPECT_EQ(changed_since(v1), std::vector<std::string>{}) << "the files replaced before the refusal put back";
+    for (const ReleaseFile& f : release.files) {
+        EXPECT_EQ(read_file(at(f.path) + L".part"), f.content) << f.path << ": kept as its verified part file";
     }
 
     Outcome again = run();
     EXPECT_EQ(again.exit_code, 0u) << again.log;
     expect_installed();
     EXPECT_EQ(requests_to(again, "/files/"), 0);
+}
+
+// A fresh install into a folder of the user's choosing that stops before the executable arrives
+// leaves the folder it started in marked as an unfinished install: the rerun finishes it there
+// and fetches none of the files it holds verified.
+TEST_F(Install, FreshInstallStoppedEarlyIsFinishedInItsFolder) {
+    std::rotate(release.files.begin(), release.files.begin() + 1, release.files.end());  // the executable last
+    release.files[1].on_mirror = release.files[1].on_github = false;                     // a b.txt on neither source
+    publish();
+    Outcome o = run(L"--connections 1");
+    EXPECT_EQ(o.exit_code, 1u) << o.log;
+    EXPECT_EQ(requests_to(o, "f__duskfern-overlay.exe"), 0) << "stopped before the executable";
+    EXPECT_EQ(read_file(at("bin/core.dll.part")), release.files[0].content);
+
+    release.files[1].on_mirror = release.files[1].on_github = true;
+    publish();
+    Outcome again = run();
+    EXPECT_EQ(again.exit_code, 0u) << again.log;
+    EXPECT_EQ(again.log.find("folder holds other files"), std::string::npos) << again.log;
+    expect_installed();
+    EXPECT_EQ(requests_to(again, "f__bin__core.dll"), 0) << "the verified part moves without a request";
+    EXPECT_EQ(installed_files().size(), files_below(dir).size()) << "no part file left";
+}
+
+// The states a commit stopped part way leaves (by a kill or a power cut), and a file held open by
+// another program with delete sharing: the run ends with one release, without a request, and
+// leaves nothing of the old one behind.
+TEST_F(Install, UpgradeCommitEndsWithOneRelease) {
+    const struct {
+        const char* name;
+        // Per file in plan order (the executable, then bin/f1 ... f5): p old and the new one
+        // verified in its part file, a old one aside and the new part, n new one in and old aside,
+        // h as p with the old file held open with delete sharing.
+        const char* states;
+    } rows[] = {
+        {"stopped at the third file", "nnappp"},
+        {"held with delete sharing", "pphppp"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(remove_tree(dir));
+        install_v1_publish_v2();
+        UniqueFile held;
+        for (std::size_t i = 0; i < release.files.size(); ++i) {
+            const std::wstring dest = at(release.files[i].path), aside = dest + L".part-old";
+            const std::string& v2 = release.files[i].content;
+            const char state = row.states[i];
+            if (state == 'a' || state == 'n') {
+                ASSERT_TRUE(::MoveFileW(dest.c_str(), aside.c_str()));
+            }
+            ASSERT_TRUE(write_file(state == 'n' ? dest : dest + L".part", v2));
+            if (state == 'h') {
+                held.reset(::CreateFileW(dest.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+                ASSERT_TRUE(held);
+            }
+        }
+        Outcome o = run();
+        EXPECT_EQ(o.exit_code, 0u) << o.log;
+        EXPECT_EQ(requests_to(o, "/files/"), 0);
+        expect_installed();
+        // An old file still held open may keep its aside's name until it is closed (under Wine).
+        EXPECT_TRUE(held || installed_files().size() == files_below(dir).size()) << "no part file left";
+        held.reset();
+        Outcome again = run();  // removes what is left, and is not confused by it
+        EXPECT_EQ(again.exit_code, 0u) << again.log;
+        EXPECT_EQ(requests_to(again, "/files/"), 0);
+        EXPECT_EQ(installed_files().size(), files_below(dir).size()) << "no part file left";
+    }
 }
 
 int main(int argc, char** argv) {
