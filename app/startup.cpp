@@ -4,6 +4,7 @@
 #include "app/dll_search.h"
 #include "app/handle.h"
 #include "app/log.h"
+#include "app/progress_log.h"
 #include "app/proxy_options.h"
 #include "folder/folder.h"
 #include "folder/known_folder.h"
@@ -63,6 +64,7 @@ int run_silent(const Options& o) {
     job.shortcut = o.shortcut;
     job.connections = *connections;
     job.proxy = std::move(proxy);
+    job.on_progress = make_progress_log();
     log_line("---- install (silent) into " + to_utf8(folder));
     run_job(job);
     if (job.ok) return 0;

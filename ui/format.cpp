@@ -1,6 +1,9 @@
 #include "ui/format.h"
 
+#include "ui/text.h"
+
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace df::setup {
@@ -97,6 +100,25 @@ std::wstring format_text(std::wstring_view format, std::initializer_list<FormatA
         }
     }
     return out.take();
+}
+
+std::wstring speed_text(double bytes_per_second, bool chinese) {
+    const double bytes = bytes_per_second > 0.0 ? bytes_per_second : 0.0;  // also NaN
+    const double kilobytes = std::round(bytes / 1024.0);
+    if (kilobytes < 1000.0) return format_text(get_text("speed_kb", chinese), {static_cast<std::int32_t>(kilobytes)});
+    return format_text(get_text("speed_mb", chinese), {bytes / 1048576.0});
+}
+
+std::optional<std::wstring> time_left_text(std::uint64_t seconds, bool chinese) {
+    constexpr std::uint64_t MINUTE = 60, HOUR = 3600, MOST_HOURS = 99;
+    if (seconds < MINUTE) {
+        return format_text(get_text("left_s", chinese), {static_cast<std::int32_t>(seconds > 0 ? seconds : 1)});
+    }
+    if (seconds >= (MOST_HOURS + 1) * HOUR - HOUR / 2) return std::nullopt;
+    const std::uint64_t minutes = (seconds + MINUTE / 2) / MINUTE;
+    if (minutes < 2 * 60) return format_text(get_text("left_min", chinese), {static_cast<std::int32_t>(minutes)});
+    const std::uint64_t hours = (seconds + HOUR / 2) / HOUR;
+    return format_text(get_text("left_h", chinese), {static_cast<std::int32_t>(hours)});
 }
 
 }  // namespace df::setup

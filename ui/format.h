@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,5 +32,14 @@ struct FormatArg {
 // whose argument is missing or of another kind yields nothing; any other "%" sequence is copied
 // as it stands. The result is cut to FORMAT_MAX_UNITS units, never splitting a surrogate pair.
 std::wstring format_text(std::wstring_view format, std::initializer_list<FormatArg> args);
+
+// A download speed as shown: whole kilobytes (1024 bytes) per second below 1000 of them
+// ("speed_kb"), else megabytes per second with one decimal ("speed_mb").
+std::wstring speed_text(double bytes_per_second, bool chinese);
+
+// The time left as shown: whole seconds under a minute (at least 1, "left_s"), the nearest
+// minute under two hours ("left_min"), else the nearest hour ("left_h"); nothing beyond 99 hours,
+// which says no more than an unknown time.
+std::optional<std::wstring> time_left_text(std::uint64_t seconds, bool chinese);
 
 }  // namespace df::setup

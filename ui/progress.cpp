@@ -1,6 +1,8 @@
 // The channel from the job thread to the window, the display of progress and outcome, and the
 // launch of the installed application.
 #include "app/log.h"
+#include "ui/rate.h"
+#include "ui/taskbar.h"
 #include "ui/text.h"
 #include "ui/window_data.h"
 
@@ -14,6 +16,10 @@ namespace {
 // The newest report of the running job; guarded by progress_mutex and nothing else.
 std::mutex progress_mutex;
 Progress latest_progress;
+
+// The speed of the running job's downloads, fed with the reports the window shows and with its
+// one-second ticks (so that a stall slows the speed down); window thread only.
+RateEstimate window_rate;
 
 }  // namespace
 
@@ -43,9 +49,14 @@ std::function<void(const Progress&)> make_progress_observer(HWND window) {
     };
 }
 
-void reset_latest_progress() {
-    std::lock_guard<std::mutex> lock(progress_mutex);
-    latest_progress = Progress{};
+void begin_progress() {
+    {
+        std::lock_guard<std::mutex> lock(progress_mutex);
+        latest_progress = Progress{};
+    }
+    window_rate = RateEstimate{};
+    show_taskbar(TaskbarState::normal, 0);
+    ::SetTimer(ui.main, timer_progress, 1000, nullptr);
 }
 
 void show_progress() {
@@ -57,14 +68,19 @@ void show_progress() {
     // A report that arrives after the job's outcome is shown (its message was still queued)
     // must not overwrite the outcome.
     if (ui.ui_state != UiState::running) return;
-    ProgressDisplay d = progress_display(p);
+    if (p.phase == L"files") window_rate.add(::GetTickCount64(), p.bytes_done, p.bytes_total);
+    ProgressDisplay d = progress_display(p, window_rate);
     if (d.status) set_status(*d.status);
-    if (d.bar) ::SendMessageW(ui.progress, PBM_SETPOS, static_cast<WPARAM>(*d.bar), 0);
+    if (d.bar) {
+        ::SendMessageW(ui.progress, PBM_SETPOS, static_cast<WPARAM>(*d.bar), 0);
+        show_taskbar(TaskbarState::normal, *d.bar);
+    }
 }
 
 void show_result() {
     if (ui.job_thread.joinable()) ui.job_thread.join();
     if (!ui.current_job || ui.ui_state != UiState::running) return;
+    ::KillTimer(ui.main, timer_progress);
     const Job& j = *ui.current_job;
     Outcome o;
     o.ok = j.ok;
@@ -76,6 +92,9 @@ void show_result() {
     o.from_github = j.from_github;
     ControlLook look = look_after_result(j.ok);
     if (j.ok) ::SendMessageW(ui.progress, PBM_SETPOS, 1000, 0);
+    // The button keeps the bar's place: paused after a cancel, red after a failure.
+    const int bar = static_cast<int>(::SendMessageW(ui.progress, PBM_GETPOS, 0, 0));
+    show_taskbar(j.ok ? TaskbarState::none : j.cancelled ? TaskbarState::paused : TaskbarState::error, bar);
     set_status(outcome_text(o));
     apply_look(look);
     // The window itself held the focus while the job ran; the main button acts again.

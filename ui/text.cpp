@@ -11,7 +11,7 @@ bool lang_value_selects_chinese(std::wstring_view value) {
 }
 
 const wchar_t* get_text(std::string_view key, bool chinese) {
-    // A linear scan of 30 rows: cheap enough for every status update, and no index to build.
+    // A linear scan of a few dozen rows: cheap enough for every status update, and no index to build.
     for (const TextEntry& row : TEXT_TABLE) {
         if (key == row.key) return chinese ? row.chinese : row.english;
     }

@@ -37,6 +37,18 @@ const TextEntry TEXT_TABLE[TEXT_TABLE_SIZE] = {
      L"\u6B63\u5728\u68C0\u67E5\u5DF2\u6709\u6587\u4EF6\u2026"},  // 正在检查已有文件…
     {"files", L"Downloading %d / %d files \u00B7 %.1f / %.1f MB",
      L"\u6B63\u5728\u4E0B\u8F7D %d / %d \u4E2A\u6587\u4EF6 \u00B7 %.1f / %.1f MB"},  // 正在下载 %d / %d 个文件 · %.1f / %.1f MB
+    {"files_rate", L"Downloading %d / %d files \u00B7 %.1f / %.1f MB \u00B7 %s \u00B7 %s",
+     L"\u6B63\u5728\u4E0B\u8F7D %d / %d \u4E2A\u6587\u4EF6 \u00B7 %.1f / %.1f MB \u00B7 %s \u00B7 %s"},  // 正在下载 %d / %d 个文件 · %.1f / %.1f MB · %s · %s
+    {"speed_kb", L"%d KB/s",
+     L"%d KB/s"},
+    {"speed_mb", L"%.1f MB/s",
+     L"%.1f MB/s"},
+    {"left_s", L"about %d s left",
+     L"\u5269\u4F59\u7EA6 %d \u79D2"},  // 剩余约 %d 秒
+    {"left_min", L"about %d min left",
+     L"\u5269\u4F59\u7EA6 %d \u5206\u949F"},  // 剩余约 %d 分钟
+    {"left_h", L"about %d h left",
+     L"\u5269\u4F59\u7EA6 %d \u5C0F\u65F6"},  // 剩余约 %d 小时
     {"finishing", L"Finishing\u2026",
      L"\u6B63\u5728\u5B8C\u6210\u2026"},  // 正在完成…
     {"done", L"Installed %s to %s",

@@ -52,18 +52,47 @@ std::string phase_key(std::wstring_view phase) {
 
 constexpr double MEGABYTE = 1048576.0;
 
+// The speed and the time left as shown, once both are known: the one formatting of these figures
+// for the window and the log.
+struct Pace {
+    std::wstring speed;
+    std::wstring left;
+};
+std::optional<Pace> pace_of(const RateEstimate& rate, bool chinese) {
+    const std::optional<double> speed = rate.bytes_per_second();
+    const std::optional<std::uint64_t> seconds = rate.seconds_left();
+    if (!speed || !seconds) return std::nullopt;
+    std::optional<std::wstring> left = time_left_text(*seconds, chinese);
+    if (!left) return std::nullopt;
+    return Pace{speed_text(*speed, chinese), std::move(*left)};
+}
+
+double megabytes(std::uint64_t bytes) { return static_cast<double>(bytes) / MEGABYTE; }
+
 }  // namespace
 
-ProgressDisplay progress_display(const Progress& p) {
+ProgressDisplay progress_display(const Progress& p, const RateEstimate& rate) {
     ProgressDisplay d;
     if (p.phase == L"files") {
-        d.status = format_text(ui_text("files"), {p.files_done, p.files_total, static_cast<double>(p.bytes_done) / MEGABYTE,
-                                                  static_cast<double>(p.bytes_total) / MEGABYTE});
+        if (std::optional<Pace> pace = pace_of(rate, use_chinese)) {
+            d.status = format_text(ui_text("files_rate"), {p.files_done, p.files_total, megabytes(p.bytes_done),
+                                                           megabytes(p.bytes_total), pace->speed, pace->left});
+        } else {
+            d.status = format_text(ui_text("files"), {p.files_done, p.files_total, megabytes(p.bytes_done),
+                                                      megabytes(p.bytes_total)});
+        }
         d.bar = bar_position(p.bytes_done, p.bytes_total);
     } else if (!p.phase.empty()) {
         d.status = std::wstring(ui_text(phase_key(p.phase)));
     }
     return d;
+}
+
+std::wstring progress_log_text(const Progress& p, const RateEstimate& rate) {
+    std::wstring line = format_text(L"progress %d / %d files, %.1f / %.1f MB",
+                                    {p.files_done, p.files_total, megabytes(p.bytes_done), megabytes(p.bytes_total)});
+    if (std::optional<Pace> pace = pace_of(rate, false)) line += L", " + pace->speed + L", " + pace->left;
+    return line;
 }
 
 std::wstring version_label(std::wstring_view version) {

@@ -2,6 +2,7 @@
 // The setup window's states and display rules, free of any Windows type so that they build
 // and are tested everywhere. The window code (ui/window.cpp, ui/progress.cpp) applies them.
 #include "job/job.h"
+#include "ui/rate.h"
 
 #include <cstdint>
 #include <optional>
@@ -48,9 +49,12 @@ struct ProgressDisplay {
     std::optional<std::wstring> status;
     std::optional<int> bar;
 };
-// "files" gives the files line and the bar; another non-empty phase its text (or "?"); an empty
-// phase changes nothing.
-ProgressDisplay progress_display(const Progress& p);
+// "files" gives the files line and the bar, the line with the speed and the time left of rate
+// once both are known; another non-empty phase its text (or "?"); an empty phase changes nothing.
+ProgressDisplay progress_display(const Progress& p, const RateEstimate& rate = {});
+// The silent log's line for a "files" report, with the same figures as the window's files line:
+// "progress D / T files, X / Y MB" and, once both are known, ", " speed ", " time left (English).
+std::wstring progress_log_text(const Progress& p, const RateEstimate& rate);
 
 // What the window shows about a finished job (its texts already converted to UTF-16).
 struct Outcome {

@@ -6,6 +6,7 @@
 #include "folder/folder.h"
 #include "ui/format.h"
 #include "ui/proxy_dialog.h"
+#include "ui/taskbar.h"
 #include "ui/text.h"
 #include "ui/window_data.h"
 
@@ -133,7 +134,7 @@ void start_install() {
     job.proxy.ask = [window = ui.main](int attempt, ProxyCredentials& out, const std::atomic<bool>* cancel) {
         return ask_proxy_in_window(window, attempt, out, cancel);
     };
-    reset_latest_progress();
+    begin_progress();
 
     apply_look(look_when_started());
     // The main button had the focus and is disabled now. The focus goes to the window itself,
@@ -207,12 +208,20 @@ LRESULT on_command(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 }
 
 LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (is_taskbar_button_message(msg)) {
+        on_taskbar_button_created(hwnd);
+        return 0;
+    }
     switch (msg) {
         case WM_CTLCOLORSTATIC: return static_colors(reinterpret_cast<HDC>(wparam));
         case WM_COMMAND: return on_command(hwnd, msg, wparam, lparam);
         case WM_CLOSE: on_close(); return 0;
         case WM_DESTROY: ::PostQuitMessage(0); return 0;
         case msg_progress: show_progress(); return 0;
+        case WM_TIMER:
+            if (wparam != timer_progress) return ::DefWindowProcW(hwnd, msg, wparam, lparam);
+            show_progress();
+            return 0;
         case msg_finished:
             close_proxy_dialog();
             show_result();
@@ -273,6 +282,7 @@ int run_window(const std::wstring& initial_folder, const ProxySettings& proxy, c
     ui.main = ::CreateWindowExW(0, CLASS_NAME, ui_text("title"), WINDOW_STYLE, x, y, width, height, nullptr, nullptr,
                                 instance, nullptr);
     if (!ui.main) return 1;
+    prepare_taskbar(ui.main);
 
     create_controls(initial_folder);
     if (!ui.refusal.empty()) {
@@ -295,6 +305,7 @@ int run_window(const std::wstring& initial_folder, const ProxySettings& proxy, c
     stop_and_join();
     close_proxy_dialog();
     if (::IsWindow(ui.main)) ::DestroyWindow(ui.main);
+    release_taskbar();
     ui.current_job.reset();
     ui.main = nullptr;
     return 0;

@@ -21,6 +21,8 @@ inline constexpr int id_status = 107;
 
 inline constexpr UINT msg_progress = WM_APP + 1;
 inline constexpr UINT msg_finished = WM_APP + 2;
+// While a job runs: the status line's speed and time left are brought up to date every second.
+inline constexpr UINT_PTR timer_progress = 1;
 
 struct WindowData {
     HWND main = nullptr;
@@ -53,9 +55,11 @@ extern WindowData ui;
 // The observer that start_install puts into a job: copies p under progress_mutex, then posts
 // msg_progress to window. Runs on the job thread.
 std::function<void(const Progress&)> make_progress_observer(HWND window);
-// Forgets the last progress report (a new job starts from an empty copy).
-void reset_latest_progress();
-// msg_progress: shows the newest progress copy in the status line and bar.
+// A new job starts: forgets the last progress report and speed, shows normal progress on the
+// taskbar button and starts the one-second timer_progress tick (show_result stops it).
+void begin_progress();
+// msg_progress and the tick: shows the newest progress copy in the status line, bar and taskbar
+// button, with the speed and time left once they are known.
 void show_progress();
 // msg_finished: joins the job thread if it is joinable, then shows current_job's outcome.
 void show_result();

@@ -16,6 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
+
 using namespace df::setup;
 using namespace df::test;
 
@@ -62,6 +65,40 @@ TEST_F(Install, FreshFromGithub) {
     EXPECT_TRUE(has_installed(o, "installed 1.4.0 into " + to_utf8(dir) + " files=3 from_mirror=0 from_github=3"));
     EXPECT_EQ(requests_to(o, "/latest.json"), 0) << "the mirror is not asked when GitHub answers";
     EXPECT_EQ(requests_to(o, "/gh/download/v1.4.0/f__"), 3);
+}
+
+TEST_F(Install, ProgressLinesEveryFiveSecondsWithTheWindowsFigures) {
+    release.files.resize(1);  // nothing but the slowed file moves more than a few bytes
+    release.files.push_back({"bin/slow.bin", std::string(3u << 20, 's'), {}, std::string("slow.bin")});
+    publish();
+    server.set_faults(R"({"/v1.4.0/files/slow.bin": {"rate": 262144}})");  // 12 s at 256 KB/s
+    Outcome o = run(L"--connections 1");  // one transfer at a time: the server's rate is the download's
+    ASSERT_EQ(o.exit_code, 0u) << o.log;
+    const std::regex progress(R"(progress \d / 2 files, (\d+\.\d) / (\d+\.\d) MB, (\d+) KB/s, about (\d+) s left)");
+    std::int64_t begin = 0, end = 0, last = 0;
+    std::vector<std::int64_t> lines;  // the progress lines' time stamps, ms
+    std::istringstream log(o.log);
+    for (std::string line; std::getline(log, line);) {
+        std::int64_t ms = ((std::stoll(line.substr(11, 2)) * 60 + std::stoll(line.substr(14, 2))) * 60 +
+                           std::stoll(line.substr(17, 2))) * 1000 + std::stoll(line.substr(20, 3));
+        last = ms = ms < last ? ms + 86400000 : ms;  // past midnight
+        const std::string message = line.substr(24, line.size() - 25);
+        if (message.starts_with("manifest from mirror: ")) begin = ms;
+        if (message.starts_with("installed ")) end = ms;
+        if (!message.starts_with("progress ")) continue;
+        lines.push_back(ms);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(message, m, progress)) << message;
+        const int speed_kb = std::stoi(m[3]);
+        EXPECT_LE(speed_kb, 282) << message << ": faster than the server sends";
+        EXPECT_NEAR(std::stoi(m[4]), (std::stod(m[2]) - std::stod(m[1])) * 1024 / speed_kb, 2.0) << message;
+    }
+    // One line for each whole 5 s of the files phase, never two closer than that.
+    const std::int64_t periods = (end - begin) / 5000;
+    EXPECT_GE(periods, 2) << o.log;
+    EXPECT_LE(std::ssize(lines), periods) << o.log;
+    EXPECT_GE(std::ssize(lines), periods - 1) << o.log;
+    for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_GE(lines[i] - lines[i - 1], 4900) << o.log;
 }
 
 TEST_F(Install, ResumesAfterACutConnection) {

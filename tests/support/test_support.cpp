@@ -45,6 +45,8 @@ std::wstring scratch_folder(const std::string& name) {
 }
 
 bool remove_tree(const std::wstring& path) {
+    // An empty path (a server root that was never set) would make "\\*" below: the drive's root.
+    if (path.empty()) return false;
     DWORD a = ::GetFileAttributesW(path.c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return true;
     if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {

@@ -22,7 +22,8 @@ std::wstring setup_exe();
 // with the same name is removed first); removed by nobody afterwards.
 std::wstring scratch_folder(const std::string& name);
 
-// Deletes a folder with everything below it (or a file); true when nothing is left.
+// Deletes a folder with everything below it (or a file); true when nothing is left. Refuses an
+// empty path (false).
 bool remove_tree(const std::wstring& path);
 
 std::string read_file(const std::wstring& path);  // empty when missing

@@ -47,6 +47,23 @@ TEST(FormatText, SlotKinds) {
     }
 }
 
+TEST(FormatText, SpeedAndTimeLeft) {
+    const std::pair<double, const wchar_t*> speeds[] = {
+        {0.0, L"0 KB/s"},           {511.0, L"0 KB/s"},           {512.0, L"1 KB/s"},
+        {999.49 * 1024, L"999 KB/s"}, {999.5 * 1024, L"1.0 MB/s"}, {3.1 * 1048576, L"3.1 MB/s"},
+        {1e12, L"953674.3 MB/s"},
+    };
+    for (const auto& [speed, text] : speeds) EXPECT_EQ(speed_text(speed, false), text) << speed;
+    const std::pair<std::uint64_t, const wchar_t*> lefts[] = {  // "": no time shown
+        {0, L"about 1 s left"},        {59, L"about 59 s left"}, {60, L"about 1 min left"},
+        {89, L"about 1 min left"},     {90, L"about 2 min left"}, {7169, L"about 119 min left"},
+        {7170, L"about 2 h left"},     {358199, L"about 99 h left"}, {358200, L""},
+        {UINT64_MAX, L""},
+    };
+    for (const auto& [seconds, text] : lefts) EXPECT_EQ(time_left_text(seconds, false).value_or(L""), text) << seconds;
+    EXPECT_EQ(time_left_text(7200, true), L"\u5269\u4f59\u7ea6 2 \u5c0f\u65f6");
+}
+
 TEST(FormatText, TextWithNulUnitKeepsAllUnits) {
     std::wstring with_nul(L"a\0b", 3);
     EXPECT_EQ(format_text(L"<%s>", {std::wstring_view(with_nul)}), L"<" + with_nul + L">");

@@ -35,6 +35,13 @@ const Expected EXPECTED[] = {
     {"manifest", "Reading the file list…", "正在读取文件清单…"},
     {"scanning", "Checking files already there…", "正在检查已有文件…"},
     {"files", "Downloading %d / %d files · %.1f / %.1f MB", "正在下载 %d / %d 个文件 · %.1f / %.1f MB"},
+    {"files_rate", "Downloading %d / %d files · %.1f / %.1f MB · %s · %s",
+     "正在下载 %d / %d 个文件 · %.1f / %.1f MB · %s · %s"},
+    {"speed_kb", "%d KB/s", "%d KB/s"},
+    {"speed_mb", "%.1f MB/s", "%.1f MB/s"},
+    {"left_s", "about %d s left", "剩余约 %d 秒"},
+    {"left_min", "about %d min left", "剩余约 %d 分钟"},
+    {"left_h", "about %d h left", "剩余约 %d 小时"},
     {"finishing", "Finishing…", "正在完成…"},
     {"done", "Installed %s to %s", "已安装 %s 到 %s"},
     {"cancelled", "Cancelled. Run setup again to resume.", "已取消。再次运行即可继续下载。"},
@@ -162,11 +169,12 @@ TEST(TextTable, PlaceholdersMatchInBothLanguages) {
     // The formatted rows and what their callers pass.
     using P = std::vector<std::wstring>;
     EXPECT_EQ(placeholders(get_text("files", false)), (P{L"%d", L"%d", L"%.1f", L"%.1f"}));
+    EXPECT_EQ(placeholders(get_text("files_rate", false)), (P{L"%d", L"%d", L"%.1f", L"%.1f", L"%s", L"%s"}));
     EXPECT_EQ(placeholders(get_text("done", false)), (P{L"%s", L"%s"}));
     EXPECT_EQ(placeholders(get_text("failed", false)), (P{L"%s"}));
     std::size_t formatted = 0;
     for (const TextEntry& row : TEXT_TABLE) formatted += placeholders(row.english).empty() ? 0 : 1;
-    EXPECT_EQ(formatted, 3u);
+    EXPECT_EQ(formatted, 9u);
 }
 
 TEST(Language, ChinesePrimaryLanguageOnly) {

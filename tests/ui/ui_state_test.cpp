@@ -109,6 +109,24 @@ TEST(ProgressDisplay, FilesLine) {
     EXPECT_EQ(*d.status, L"\u6b63\u5728\u4e0b\u8f7d 3 / 120 \u4e2a\u6587\u4ef6 \u00b7 12.5 / 88.0 MB");
 }
 
+TEST(ProgressDisplay, SpeedAndTimeLeftInTheWindowAndTheLog) {
+    // 6.2 MB in 2 s: 3.1 MB/s, and 35.7 MB left take 11.5 s.
+    const Progress p = files(3, 120, 12897485, 48 * MB);
+    RateEstimate rate;
+    rate.add(0, p.bytes_done - 6501171, p.bytes_total);
+    rate.add(2000, p.bytes_done, p.bytes_total);
+    EXPECT_EQ(progress_display(p, rate).status,
+              L"Downloading 3 / 120 files \u00b7 12.3 / 48.0 MB \u00b7 3.1 MB/s \u00b7 about 12 s left");
+    EXPECT_EQ(progress_log_text(p, rate), L"progress 3 / 120 files, 12.3 / 48.0 MB, 3.1 MB/s, about 12 s left");
+    {
+        Language zh(true);
+        EXPECT_EQ(progress_display(p, rate).status, L"\u6b63\u5728\u4e0b\u8f7d 3 / 120 \u4e2a\u6587\u4ef6 \u00b7 "
+                                                    L"12.3 / 48.0 MB \u00b7 3.1 MB/s \u00b7 \u5269\u4f59\u7ea6 12 \u79d2");
+        EXPECT_EQ(progress_log_text(p, rate), L"progress 3 / 120 files, 12.3 / 48.0 MB, 3.1 MB/s, about 12 s left");
+    }
+    EXPECT_EQ(progress_log_text(p, RateEstimate{}), L"progress 3 / 120 files, 12.3 / 48.0 MB");  // not yet known
+}
+
 TEST(ProgressDisplay, PhasesAndUnknownKeys) {
     struct Case {
         const wchar_t* phase;

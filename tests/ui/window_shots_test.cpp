@@ -1,6 +1,7 @@
 // Pictures of the setup window in its three states, in English and Chinese, at the screen's
 // DPI: the window runs inside a Wine virtual desktop (which draws the title bar), the pictures
-// land in <build>/screenshots/setup-<lang>-<state>-<dpi>.png. Each state is also checked
+// land in <build>/screenshots/setup-<lang>-<state>-<dpi>.png; the running one shows the speed
+// and the time left. Each state is also checked
 // through the controls, so a picture never shows a state the window did not reach.
 #include "folder/known_folder.h"
 #include "tests/ui/setup_window.h"
@@ -95,7 +96,8 @@ TEST_P(Shots, IdleRunningFinished) {
     ASSERT_TRUE(remove_tree(target));
     std::wstring name = L"dfshots-" + df::setup::from_utf8(lang) + L"-" + std::to_wstring(::GetCurrentProcessId());
     int width = ::MulDiv(640, dpi, 96), height = ::MulDiv(400, dpi, 96);
-    DesktopSetup s(name, width, height, L"--lang " + df::setup::from_utf8(lang),
+    // One transfer at a time: the server's rate is the download's.
+    DesktopSetup s(name, width, height, L"--connections 1 --lang " + df::setup::from_utf8(lang),
                    server_sources(server));
     ASSERT_NE(s.window, nullptr) << "no window in the virtual desktop";
     ::Sleep(500);  // let the window paint
@@ -104,7 +106,9 @@ TEST_P(Shots, IdleRunningFinished) {
     // Install with the shortcut box cleared, so the test prefix's desktop stays empty.
     ::SendMessageW(control(s.window, ID_SHORTCUT), BM_SETCHECK, BST_UNCHECKED, 0);
     click(control(s.window, ID_INSTALL));
-    ASSERT_TRUE(wait_until([&] { return s.bar() >= 300; }, 30000)) << read_file(s.log_path);
+    // Running, with the speed and the time left known (the server sends 1 MiB a second).
+    ASSERT_TRUE(wait_until([&] { return s.text(ID_STATUS).find(L"/s \u00b7 ") != std::wstring::npos; }, 30000))
+        << read_file(s.log_path);
     ::Sleep(200);
     shot(s, "running");
 
