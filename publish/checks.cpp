@@ -24,6 +24,7 @@ std::string folded_ascii(std::string text) {
 // Why the setup would not install path, or empty when it would: the plan's reason in words.
 std::string install_problem(const std::string& path) {
     using df::setup::PathProblem;
+    if (!is_valid_utf8(path)) return "a name that is not valid Unicode text";
     using df::setup::UnsafePath;
     switch (df::setup::path_problem(path)) {
         case PathProblem::unsafe:
@@ -77,6 +78,13 @@ bool is_tag_character(char c) {
 
 std::vector<Refusal> check_tag(const std::string& tag, const std::string& version) {
     std::vector<Refusal> out;
+    // Both go into the documents, which are UTF-8 text; the tag's refusal says all when both fail.
+    for (const auto& [option, text] : {std::pair{"--tag ", &tag}, std::pair{"--version ", &version}}) {
+        if (!is_valid_utf8(*text)) {
+            out.push_back({option + printable_path(*text), "not valid UTF-8 text"});
+            return out;
+        }
+    }
     const std::string shown = "--tag " + printable_path(tag);
     if (!df::setup::parse_version(tag)) {
         out.push_back({shown, "not a version the setup accepts (such as v1.4.0)"});

@@ -43,8 +43,9 @@ constexpr const char* HELP =
     "(unsafe, not writable on Windows, preserved such as data/... or update.log), paths that name the\n"
     "same file on Windows, asset names that are the same with letter case ignored, special files, links\n"
     "that lead nowhere or outside BUILD_DIR, names that are not UTF-8, no duskfern-overlay.exe at the\n"
-    "top of BUILD_DIR, a TAG that is no version, a VERSION that does not match TAG, documents that the\n"
-    "setup would not read back as written, a TAG already published with other files (without --replace).\n"
+    "top of BUILD_DIR, a TAG or VERSION that is not UTF-8 (and nothing else is checked then), a TAG that\n"
+    "is no version, a VERSION that does not match TAG, documents that the setup would not read back as\n"
+    "written, a TAG already published with other files (without --replace).\n"
     "\n"
     "Every output file is written through a temporary name. A second run of TAG with the same files\n"
     "changes nothing. With --replace, files whose bytes changed get new asset names (their digest in\n"
@@ -120,6 +121,7 @@ int release(const std::map<std::string, std::string>& opt, std::ostream& out, st
     } else if (lies_within(from_canonical, out_canonical)) {
         refusals.push_back({"--from " + opt.at("--from"), "lies inside the output folder, which the tool rewrites"});
     }
+    if (!refusals.empty()) return refused(refusals, err);  // nothing later runs on a refused tag
     const BuildFolder build = read_build_folder(from);
     std::vector<Refusal> found = check_files(build, version);
     refusals.insert(refusals.end(), found.begin(), found.end());

@@ -164,6 +164,11 @@ TEST(Publish, Refusals) {
         {"empty folder", [](const fs::path& d) { fs::remove(d / "duskfern-overlay.exe"); }, {}, {no_app}},
         {"tag that is no version", [](const fs::path&) {}, {{"--tag", "nightly"}},
          {"--tag nightly: not a version the setup accepts (such as v1.4.0)"}},
+        // Nothing later runs on a refused tag: the build folder's refusal is not reached.
+        {"tag that is not UTF-8", [](const fs::path& d) { put(d, "q?.txt", "x"); }, {{"--tag", "\xed"}},
+         {"--tag \\xED: not valid UTF-8 text"}},
+        {"version that is not UTF-8", [](const fs::path&) {}, {{"--version", "1.4.0\xe9"}},
+         {"--version 1.4.0\\xE9: not valid UTF-8 text"}},
         {"tag that cannot name a folder", [](const fs::path&) {}, {{"--tag", "v1.4.0+a/b"}},
          {"--tag v1.4.0+a/b: a tag names folders and URLs, so it may hold only letters, digits and . _ + -"}},
         {"tag the setup reads as a path out of the mirror", [](const fs::path&) {}, {{"--tag", "v1.4.0-rc..1"}},
