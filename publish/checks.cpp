@@ -48,11 +48,6 @@ std::string install_problem(const std::string& path) {
         case PathProblem::none:
             break;
     }
-    std::string asset = df::setup::default_asset_name(path);
-    if (asset.size() > MAX_ASSET_NAME_BYTES) {
-        return "published as " + asset + ", an asset name longer than the " + std::to_string(MAX_ASSET_NAME_BYTES) +
-               " bytes a file name may have";
-    }
     return {};
 }
 
@@ -113,25 +108,14 @@ std::vector<Refusal> check_files(const BuildFolder& build, const std::string& ve
         if (f.path.find('/') == std::string::npos) top_names.emplace_back(f.path.begin(), f.path.end());
         std::error_code ec;
         std::uint64_t size = std::filesystem::file_size(f.source, ec);
-        estimate.push_back({f.path, ec ? 0 : size, std::string(64, '0'), df::setup::default_asset_name(f.path)});
+        estimate.push_back({f.path, ec ? 0 : size, std::string(64, '0'), df::setup::default_asset_name(f.path), std::nullopt});
     }
 
     for (const df::setup::PathConflict& c : df::setup::path_conflicts(installable)) {
         out.push_back({c.later, conflict_reason(c)});
     }
 
-    // Servers (and GitHub) may treat asset names without regard to letter case; the two
-    // documents beside the assets take part too.
-    std::map<std::string, std::string> assets = {{"manifest.json", "manifest.json"},
-                                                 {"manifest.json.sig", "manifest.json.sig"}};
-    for (const std::string& path : installable) {
-        std::string asset = df::setup::default_asset_name(path);
-        auto [it, fresh] = assets.emplace(folded_ascii(asset), path);
-        if (!fresh) {
-            out.push_back({path, "published as " + asset + ", the asset name of " + it->second +
-                                     " when letter case is ignored"});
-        }
-    }
+    for (Refusal& r : check_asset_names(estimate)) out.push_back(std::move(r));
     std::stable_sort(out.begin(), out.end(), [](const Refusal& a, const Refusal& b) { return a.path < b.path; });
 
     if (df::setup::classify_contents(top_names) != df::setup::FolderContents::has_app) {
@@ -144,6 +128,28 @@ std::vector<Refusal> check_files(const BuildFolder& build, const std::string& ve
         out.push_back({"manifest.json", "would be " + std::to_string(manifest_bytes) + " bytes, more than the " +
                                             std::to_string(df::setup::MANIFEST_MAX_BYTES) +
                                             " bytes the setup fetches"});
+    }
+    return out;
+}
+
+std::vector<Refusal> check_asset_names(const std::vector<PublishedFile>& files) {
+    std::vector<Refusal> out;
+    // Who holds each name, folded to lower case.
+    std::map<std::string, std::string> owners = {{"manifest.json", "manifest.json"},
+                                                 {"manifest.json.sig", "manifest.json.sig"}};
+    auto check = [&](const std::string& path, const std::string& as, const std::string& name, std::string owner) {
+        if (name.size() > df::setup::MAX_ASSET_NAME_BYTES) {
+            out.push_back({printable_path(path), as + name + ", an asset name longer than the " +
+                                                     std::to_string(df::setup::MAX_ASSET_NAME_BYTES) +
+                                                     " bytes a file name may have"});
+        } else if (auto [it, fresh] = owners.emplace(folded_ascii(name), std::move(owner)); !fresh) {
+            out.push_back({printable_path(path), as + name + ", the asset name of " + it->second +
+                                                     " when letter case is ignored"});
+        }
+    };
+    for (const PublishedFile& f : files) {
+        check(f.path, "published as ", f.asset, f.path);
+        if (f.packed) check(f.path, "packed as ", f.packed->asset, "the packed copy of " + f.path);
     }
     return out;
 }
