@@ -55,13 +55,14 @@ std::string install_problem(const std::string& path) {
 std::string conflict_reason(const df::setup::PathConflict& c) {
     switch (c.kind) {
         case df::setup::ConflictKind::part_file_of_earlier:
-            return "the name of the part file through which the setup downloads " + c.earlier;
+            return "the name of the part file through which the setup downloads " + printable_path(c.earlier);
         case df::setup::ConflictKind::earlier_is_part_file:
-            return "the setup downloads it through a part file named " + c.earlier + ", which the release also holds";
+            return "the setup downloads it through a part file named " + printable_path(c.earlier) +
+                   ", which the release also holds";
         case df::setup::ConflictKind::same_file:
             break;
     }
-    return "names the same file on Windows as " + c.earlier;
+    return "names the same file on Windows as " + printable_path(c.earlier);
 }
 
 bool is_tag_character(char c) {
@@ -112,7 +113,7 @@ std::vector<Refusal> check_files(const BuildFolder& build, const std::string& ve
     }
 
     for (const df::setup::PathConflict& c : df::setup::path_conflicts(installable)) {
-        out.push_back({c.later, conflict_reason(c)});
+        out.push_back({printable_path(c.later), conflict_reason(c)});
     }
 
     for (Refusal& r : check_asset_names(estimate)) out.push_back(std::move(r));
@@ -148,8 +149,8 @@ std::vector<Refusal> check_asset_names(const std::vector<PublishedFile>& files) 
         }
     };
     for (const PublishedFile& f : files) {
-        check(f.path, "published as ", f.asset, f.path);
-        if (f.packed) check(f.path, "packed as ", f.packed->asset, "the packed copy of " + f.path);
+        check(f.path, "published as ", f.asset, printable_path(f.path));
+        if (f.packed) check(f.path, "packed as ", f.packed->asset, "the packed copy of " + printable_path(f.path));
     }
     return out;
 }
