@@ -150,10 +150,10 @@ int release(const std::map<std::string, std::string>& opt, std::ostream& out, st
     if (written->packed_size > 0) {
         out << "; packed copies: " << written->packed_bytes << " bytes as " << written->packed_size;
     }
-    out
-        << (written->changed ? "" : "; published so already, nothing changed") << "\n"
-        << "mirror tree:  " << shown_path(trees.mirror) << "  (copy it as it is to the mirror's base)\n"
-        << "GitHub files: " << shown_path(trees.github) << "  (upload them to the release named " << tag << ")\n";
+    out << (written->changed ? "" : "; published so already, nothing changed") << "\n"
+        << "mirror tree:  " << shown_path(trees.mirror) << "  (copy it to the mirror's base with tools/copy-release)\n"
+        << "GitHub files: " << shown_path(trees.github) << "  (upload them to the release named " << tag
+        << ", manifest.json and manifest.json.sig last)\n";
     return 0;
 }
 

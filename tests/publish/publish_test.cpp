@@ -238,9 +238,9 @@ TEST(Publish, WritesBothTreesAndASecondRunReplacesTheRelease) {
     Outcome first = run(args);
     ASSERT_EQ(first.code, 0) << first.err;
     EXPECT_EQ(first.out, "published v1.4.0 (version 1.4.0): 4 files, 9 bytes\n"
-                         "mirror tree:  " + (out / "mirror").string() + "  (copy it as it is to the mirror's base)\n"
+                         "mirror tree:  " + (out / "mirror").string() + "  (copy it to the mirror's base with tools/copy-release)\n"
                          "GitHub files: " + (out / "github/v1.4.0").string() +
-                         "  (upload them to the release named v1.4.0)\n");
+                         "  (upload them to the release named v1.4.0, manifest.json and manifest.json.sig last)\n");
     EXPECT_EQ(slurp(out / "mirror/latest.json"),
               "{\n  \"tag\": \"v1.4.0\",\n  \"version\": \"1.4.0\",\n  \"published\": \"2023-11-14T22:13:20Z\",\n"
               "  \"manifest\": \"/v1.4.0/manifest.json\",\n  \"files_base\": \"/v1.4.0/files/\"\n}\n");
