@@ -217,7 +217,10 @@ Result<Written> write_release(const std::vector<SourceFile>& files, const std::s
         }
         // Another build of zlib may pack the same bytes otherwise: the served copy stays when
         // every tree holds it.
-        if (own && !other && !holds_other(own->asset, own->sha256)) {
+        const bool held_everywhere = own && std::all_of(asset_folders.begin(), asset_folders.end(), [&](const fs::path& d) {
+            return held_digest(d / path_from_utf8(own->asset)) == own->sha256;
+        });
+        if (held_everywhere && !other) {
             f.packed = own;
             kept_packed[i] = true;
         } else if (own || other) {
@@ -233,7 +236,7 @@ Result<Written> write_release(const std::vector<SourceFile>& files, const std::s
         w.packed_bytes += w.files[i].size;
         w.packed_size += w.files[i].packed->size;
     }
-    w.refusals = check_asset_names(w.files);
+    if (options.prove) w.refusals = check_asset_names(w.files);
     w.manifest = manifest_text(version, w.files);
     const bool other = std::any_of(live.manifests.begin(), live.manifests.end(),
                                    [&](const std::string& m) { return m != w.manifest; });

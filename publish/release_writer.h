@@ -51,8 +51,9 @@ struct WriteOptions {
     // Called with each path a server of the trees would see change (renamed into place or
     // removed), right after the change; for tests.
     std::function<void(const std::filesystem::path&)> observer;
-    // Whether the documents are read back (read_back) before they go live; off only for tests
-    // that craft releases the setup refuses.
+    // Whether the release is proved before it goes live: its asset names (check_asset_names) and
+    // its documents and packed copies read back (read_back); off only for tests that craft
+    // releases the tool or the setup refuses.
     bool prove = true;
     // Whether files get packed copies (packed.h) where they pay.
     bool packed = true;
@@ -82,8 +83,8 @@ std::string utc_text(std::int64_t seconds);
 // its signature beside both, under digest_signature_name and SIGNATURE_FILE_NAME), then
 // mirror/latest.json. Each file goes through a temporary name beside it; the documents and packed
 // copies are read back (read_back) before any goes live, and a run that fails or is refused
-// removes its temporaries (and the folders it made before anything went live). Refused: asset
-// names that check_asset_names refuses.
+// removes its temporaries (and the folders it made before anything went live). Refused (when
+// proving): asset names that check_asset_names refuses.
 //
 // A tag published already: the same files change nothing (a valid signature of the same key and
 // latest.json with its publication time are kept); other files are refused unless
