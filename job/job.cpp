@@ -124,12 +124,19 @@ private:
     bool cancelled() const { return job_.cancel.load(); }
 
     // With a release key built in: empty when the candidate's signature file arrives and verifies
-    // over body, else the candidate's error text. Without one: empty, and nothing is fetched.
+    // over body, else the candidate's error text. Without one: empty, and nothing is fetched. The
+    // signature named after body's digest comes first; the older name only when that one is missing.
     std::string signature_problem(Http& http, const ReleaseInfo& c, const std::string& body, int timeout_ms) {
         const std::string_view key = release_public_key();
         if (key.empty()) return {};
+        Sha256 digest;
+        digest.update(body.data(), body.size());
         std::string text;
-        NetError r = http.get_text(signature_url(c), text, &job_.cancel, timeout_ms, SIGNATURE_MAX_BYTES);
+        NetError r;
+        for (const std::string& url : signature_urls(c, digest.finish())) {
+            r = http.get_text(url, text, &job_.cancel, timeout_ms, SIGNATURE_MAX_BYTES);
+            if (!r.not_found) break;
+        }
         if (!r.ok) return "manifest signature missing";
         auto point = parse_public_key_text(key);
         auto signature = parse_signature_text(text);

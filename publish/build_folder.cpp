@@ -100,12 +100,18 @@ fs::path path_from_utf8(const std::string& utf8) {
 #endif
 }
 
-std::string printable_path(std::string_view utf8) {
+std::string printable_path(std::string_view text) {
     std::string out;
-    for (char ch : utf8) {
-        auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F) out += escaped("\\x%02X", c);
-        else out.push_back(ch);
+    while (!text.empty()) {
+        std::size_t n = utf8_sequence(text);
+        auto c = static_cast<unsigned char>(text[0]);
+        if (n == 0 || c < 0x20 || c == 0x7F) {
+            out += escaped("\\x%02X", c);
+            n = 1;
+        } else {
+            out.append(text.substr(0, n));
+        }
+        text.remove_prefix(n);
     }
     return out;
 }

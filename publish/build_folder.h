@@ -55,7 +55,8 @@ std::string shown_path(const std::filesystem::path& p);
 // A UTF-8 text as a file system path.
 std::filesystem::path path_from_utf8(const std::string& utf8);
 
-// The path with control characters shown as "\xNN", so that one refusal stays one line.
-std::string printable_path(std::string_view utf8);
+// The text with control characters and bytes that are not UTF-8 shown as "\xNN", so that one
+// refusal stays one line of UTF-8 text.
+std::string printable_path(std::string_view text);
 
 }  // namespace df::publish

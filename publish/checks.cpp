@@ -24,6 +24,7 @@ std::string folded_ascii(std::string text) {
 // Why the setup would not install path, or empty when it would: the plan's reason in words.
 std::string install_problem(const std::string& path) {
     using df::setup::PathProblem;
+    if (!is_valid_utf8(path)) return "a name that is not valid Unicode text";
     using df::setup::UnsafePath;
     switch (df::setup::path_problem(path)) {
         case PathProblem::unsafe:
@@ -47,11 +48,6 @@ std::string install_problem(const std::string& path) {
         case PathProblem::none:
             break;
     }
-    std::string asset = df::setup::default_asset_name(path);
-    if (asset.size() > MAX_ASSET_NAME_BYTES) {
-        return "published as " + asset + ", an asset name longer than the " + std::to_string(MAX_ASSET_NAME_BYTES) +
-               " bytes a file name may have";
-    }
     return {};
 }
 
@@ -59,13 +55,14 @@ std::string install_problem(const std::string& path) {
 std::string conflict_reason(const df::setup::PathConflict& c) {
     switch (c.kind) {
         case df::setup::ConflictKind::part_file_of_earlier:
-            return "the name of the part file through which the setup downloads " + c.earlier;
+            return "the name of the part file through which the setup downloads " + printable_path(c.earlier);
         case df::setup::ConflictKind::earlier_is_part_file:
-            return "the setup downloads it through a part file named " + c.earlier + ", which the release also holds";
+            return "the setup downloads it through a part file named " + printable_path(c.earlier) +
+                   ", which the release also holds";
         case df::setup::ConflictKind::same_file:
             break;
     }
-    return "names the same file on Windows as " + c.earlier;
+    return "names the same file on Windows as " + printable_path(c.earlier);
 }
 
 bool is_tag_character(char c) {
@@ -77,6 +74,13 @@ bool is_tag_character(char c) {
 
 std::vector<Refusal> check_tag(const std::string& tag, const std::string& version) {
     std::vector<Refusal> out;
+    // Both go into the documents, which are UTF-8 text; the tag's refusal says all when both fail.
+    for (const auto& [option, text] : {std::pair{"--tag ", &tag}, std::pair{"--version ", &version}}) {
+        if (!is_valid_utf8(*text)) {
+            out.push_back({option + printable_path(*text), "not valid UTF-8 text"});
+            return out;
+        }
+    }
     const std::string shown = "--tag " + printable_path(tag);
     if (!df::setup::parse_version(tag)) {
         out.push_back({shown, "not a version the setup accepts (such as v1.4.0)"});
@@ -105,25 +109,14 @@ std::vector<Refusal> check_files(const BuildFolder& build, const std::string& ve
         if (f.path.find('/') == std::string::npos) top_names.emplace_back(f.path.begin(), f.path.end());
         std::error_code ec;
         std::uint64_t size = std::filesystem::file_size(f.source, ec);
-        estimate.push_back({f.path, ec ? 0 : size, std::string(64, '0'), df::setup::default_asset_name(f.path)});
+        estimate.push_back({f.path, ec ? 0 : size, std::string(64, '0'), df::setup::default_asset_name(f.path), std::nullopt});
     }
 
     for (const df::setup::PathConflict& c : df::setup::path_conflicts(installable)) {
-        out.push_back({c.later, conflict_reason(c)});
+        out.push_back({printable_path(c.later), conflict_reason(c)});
     }
 
-    // Servers (and GitHub) may treat asset names without regard to letter case; the two
-    // documents beside the assets take part too.
-    std::map<std::string, std::string> assets = {{"manifest.json", "manifest.json"},
-                                                 {"manifest.json.sig", "manifest.json.sig"}};
-    for (const std::string& path : installable) {
-        std::string asset = df::setup::default_asset_name(path);
-        auto [it, fresh] = assets.emplace(folded_ascii(asset), path);
-        if (!fresh) {
-            out.push_back({path, "published as " + asset + ", the asset name of " + it->second +
-                                     " when letter case is ignored"});
-        }
-    }
+    for (Refusal& r : check_asset_names(estimate)) out.push_back(std::move(r));
     std::stable_sort(out.begin(), out.end(), [](const Refusal& a, const Refusal& b) { return a.path < b.path; });
 
     if (df::setup::classify_contents(top_names) != df::setup::FolderContents::has_app) {
@@ -136,6 +129,28 @@ std::vector<Refusal> check_files(const BuildFolder& build, const std::string& ve
         out.push_back({"manifest.json", "would be " + std::to_string(manifest_bytes) + " bytes, more than the " +
                                             std::to_string(df::setup::MANIFEST_MAX_BYTES) +
                                             " bytes the setup fetches"});
+    }
+    return out;
+}
+
+std::vector<Refusal> check_asset_names(const std::vector<PublishedFile>& files) {
+    std::vector<Refusal> out;
+    // Who holds each name, folded to lower case.
+    std::map<std::string, std::string> owners = {{"manifest.json", "manifest.json"},
+                                                 {"manifest.json.sig", "manifest.json.sig"}};
+    auto check = [&](const std::string& path, const std::string& as, const std::string& name, std::string owner) {
+        if (name.size() > df::setup::MAX_ASSET_NAME_BYTES) {
+            out.push_back({printable_path(path), as + name + ", an asset name longer than the " +
+                                                     std::to_string(df::setup::MAX_ASSET_NAME_BYTES) +
+                                                     " bytes a file name may have"});
+        } else if (auto [it, fresh] = owners.emplace(folded_ascii(name), std::move(owner)); !fresh) {
+            out.push_back({printable_path(path), as + name + ", the asset name of " + it->second +
+                                                     " when letter case is ignored"});
+        }
+    };
+    for (const PublishedFile& f : files) {
+        check(f.path, "published as ", f.asset, printable_path(f.path));
+        if (f.packed) check(f.path, "packed as ", f.packed->asset, "the packed copy of " + printable_path(f.path));
     }
     return out;
 }

@@ -19,7 +19,7 @@ namespace {
 
 constexpr const char* USAGE =
     "usage: duskfern-publish release --from BUILD_DIR --tag TAG --out OUT_DIR [--version VERSION] [--key KEYFILE]\n"
-    "                                [--replace]\n"
+    "                                [--replace] [--no-packed]\n"
     "       duskfern-publish new-key KEYFILE\n"
     "       duskfern-publish --help\n";
 
@@ -28,12 +28,20 @@ constexpr const char* HELP =
     "\n"
     "release  reads every file below BUILD_DIR and, when the setup's own rules accept them all, writes\n"
     "  OUT_DIR/mirror/        latest.json, TAG/manifest.json and TAG/files/<asset name>:\n"
-    "                         copy it as it is to the mirror's base\n"
+    "                         copy it to the mirror's base with tools/copy-release, which keeps the order\n"
     "  OUT_DIR/github/TAG/    every file under its asset name, and manifest.json:\n"
-    "                         upload them to the GitHub release named TAG\n"
+    "                         upload them to the GitHub release named TAG, manifest.json and\n"
+    "                         manifest.json.sig last (see the README)\n"
     "  --version VERSION      the manifest's version (default: TAG without its leading v)\n"
-    "  --key KEYFILE          signs manifest.json with the key: manifest.json.sig beside it in both trees\n"
+    "  --key KEYFILE          signs manifest.json with the key, in both trees: manifest.json.<16 hex digits of\n"
+    "                         its SHA-256>.sig, which goes live before the manifest, and manifest.json.sig\n"
+    "                         (read by older setups), which follows it\n"
     "  --replace              replaces TAG when OUT_DIR holds it with other files (without it: refused)\n"
+    "  --no-packed            publishes the raw files only. Without it each file also gets a packed copy\n"
+    "                         (<asset name>.gz, gzip made with zlib at level 9) beside it when that saves at\n"
+    "                         least an eighth of its bytes, listed in its manifest entry as \"packed\": random\n"
+    "                         or already compressed files stay raw only. The raw files are always published,\n"
+    "                         and setups that do not know packed copies install them as before.\n"
     "\n"
     "new-key  writes a new signing key (ECDSA P-256) to KEYFILE, readable only by you, and prints the\n"
     "  build option that pins its public key into a setup. It never replaces an existing file. Keep the\n"
@@ -43,13 +51,16 @@ constexpr const char* HELP =
     "(unsafe, not writable on Windows, preserved such as data/... or update.log), paths that name the\n"
     "same file on Windows, asset names that are the same with letter case ignored, special files, links\n"
     "that lead nowhere or outside BUILD_DIR, names that are not UTF-8, no duskfern-overlay.exe at the\n"
-    "top of BUILD_DIR, a TAG that is no version, a VERSION that does not match TAG, documents that the\n"
-    "setup would not read back as written, a TAG already published with other files (without --replace).\n"
+    "top of BUILD_DIR, a TAG or VERSION that is not UTF-8 (and nothing else is checked then), a TAG that\n"
+    "is no version, a VERSION that does not match TAG, a packed copy's name that breaks the asset name\n"
+    "rules, documents or packed copies that the setup would not read back as written (packed copies\n"
+    "through its own inflater), a TAG already published with other files (without --replace).\n"
     "\n"
     "Every output file is written through a temporary name. A second run of TAG with the same files\n"
-    "changes nothing. With --replace, files whose bytes changed get new asset names (their digest in\n"
-    "front), so a manifest that a running install holds stays true to the files until the next\n"
-    "replacement; see the README. latest.json's publication time is the time of the run, or\n"
+    "changes nothing (a published file counts as the same by its SHA-256). With --replace, files whose\n"
+    "bytes changed get new asset names (their digest in front, and so do their packed copies), so a\n"
+    "manifest that a running install holds stays true to the files until the next replacement; see the\n"
+    "README. latest.json's publication time is the time of the run, or\n"
     "SOURCE_DATE_EPOCH (seconds since 1970, UTC) when set, for a reproducible release.\n"
     "\n"
     "Exit codes: 0 published, 1 refused or failed, 2 usage error.\n";
@@ -120,13 +131,14 @@ int release(const std::map<std::string, std::string>& opt, std::ostream& out, st
     } else if (lies_within(from_canonical, out_canonical)) {
         refusals.push_back({"--from " + opt.at("--from"), "lies inside the output folder, which the tool rewrites"});
     }
+    if (!refusals.empty()) return refused(refusals, err);  // nothing later runs on a refused tag
     const BuildFolder build = read_build_folder(from);
     std::vector<Refusal> found = check_files(build, version);
     refusals.insert(refusals.end(), found.begin(), found.end());
     if (!refusals.empty()) return refused(refusals, err);
 
     Trees trees{out_dir / "mirror", out_dir / "github" / path_from_utf8(tag)};
-    WriteOptions options{key ? &*key : nullptr, opt.count("--replace") > 0, {}};
+    WriteOptions options{key ? &*key : nullptr, opt.count("--replace") > 0, {}, true, opt.count("--no-packed") == 0};
     Result<Written> written = write_release(build.files, tag, version, *published, trees, options);
     if (!written) {
         err << "duskfern-publish: " << written.error() << "\n";
@@ -134,10 +146,14 @@ int release(const std::map<std::string, std::string>& opt, std::ostream& out, st
     }
     if (!written->refusals.empty()) return refused(written->refusals, err);
     out << "published " << tag << " (version " << version << "): " << written->files.size() << " files, "
-        << written->bytes << " bytes" << (key ? ", manifest signed" : "")
-        << (written->changed ? "" : "; published so already, nothing changed") << "\n"
-        << "mirror tree:  " << shown_path(trees.mirror) << "  (copy it as it is to the mirror's base)\n"
-        << "GitHub files: " << shown_path(trees.github) << "  (upload them to the release named " << tag << ")\n";
+        << written->bytes << " bytes" << (key ? ", manifest signed" : "");
+    if (written->packed_size > 0) {
+        out << "; packed copies: " << written->packed_bytes << " bytes as " << written->packed_size;
+    }
+    out << (written->changed ? "" : "; published so already, nothing changed") << "\n"
+        << "mirror tree:  " << shown_path(trees.mirror) << "  (copy it to the mirror's base with tools/copy-release)\n"
+        << "GitHub files: " << shown_path(trees.github) << "  (upload them to the release named " << tag
+        << ", manifest.json and manifest.json.sig last)\n";
     return 0;
 }
 
@@ -177,7 +193,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     std::map<std::string, std::string> opt;
     for (std::size_t i = 1; i < args.size(); i += 2) {
         const std::string& name = args[i];
-        if (name == "--replace") {  // the one option without a value
+        if (name == "--replace" || name == "--no-packed") {  // the options without a value
             if (!opt.emplace(name, "").second) return usage_error(err, name + " given twice");
             --i;
             continue;

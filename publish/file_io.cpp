@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace df::publish {
 namespace fs = std::filesystem;
@@ -41,33 +42,66 @@ Failure failure(const std::string& what, const fs::path& p, const std::string& r
     return Failure{"cannot " + what + " " + shown_path(p) + ": " + reason};
 }
 
-Result<Digest> copy_hashing(const fs::path& source, const std::vector<fs::path>& destinations) {
+Result<> read_pieces(const fs::path& source, const std::function<bool(const char*, std::size_t)>& each) {
     UniqueStream in = open_stream(source, false);
     if (!in) return system_failure("read", source, errno);
-    std::vector<UniqueStream> outs;
-    for (const fs::path& d : destinations) {
-        outs.push_back(open_stream(d, true));
-        if (!outs.back()) return system_failure("write", d, errno);
-    }
-    df::setup::Sha256 hash;
     std::unique_ptr<char[]> buffer(new char[COPY_BUFFER]);
-    Digest digest;
     for (;;) {
         std::size_t got = std::fread(buffer.get(), 1, COPY_BUFFER, in.get());
         if (got == 0 && std::ferror(in.get())) return system_failure("read", source, errno);
-        if (got == 0) break;
-        hash.update(buffer.get(), got);
-        for (std::size_t i = 0; i < outs.size(); ++i) {
-            if (std::fwrite(buffer.get(), 1, got, outs[i].get()) != got) return system_failure("write", destinations[i], errno);
+        if (got == 0 || !each(buffer.get(), got)) return {};
+    }
+}
+
+struct Outputs::State {
+    std::vector<fs::path> paths;
+    std::vector<UniqueStream> streams;
+    df::setup::Sha256 hash;
+    std::optional<Failure> failed;
+};
+
+Outputs::Outputs(const std::vector<fs::path>& paths) : state_(std::make_unique<State>()) {
+    state_->paths = paths;
+    for (const fs::path& p : paths) {
+        state_->streams.push_back(open_stream(p, true));
+        if (!state_->streams.back() && !state_->failed) state_->failed = system_failure("write", p, errno);
+    }
+}
+
+Outputs::~Outputs() = default;
+
+bool Outputs::write(const void* data, std::size_t n) {
+    if (state_->failed) return false;
+    state_->hash.update(data, n);
+    for (std::size_t i = 0; i < state_->streams.size(); ++i) {
+        if (std::fwrite(data, 1, n, state_->streams[i].get()) != n) {
+            state_->failed = system_failure("write", state_->paths[i], errno);
+            return false;
         }
-        digest.size += got;
     }
-    for (std::size_t i = 0; i < outs.size(); ++i) {
-        if (int code = close_stream(outs[i])) return system_failure("write", destinations[i], code);
+    size_ += n;
+    return true;
+}
+
+Result<Digest> Outputs::finish() {
+    for (std::size_t i = 0; i < state_->streams.size(); ++i) {
+        if (!state_->streams[i]) continue;
+        if (int code = close_stream(state_->streams[i]); code && !state_->failed) {
+            state_->failed = system_failure("write", state_->paths[i], code);
+        }
     }
-    digest.sha256 = hash.finish();
-    if (digest.sha256.empty()) return Failure{"cannot compute the SHA-256 of " + shown_path(source)};
+    if (state_->failed) return *state_->failed;
+    Digest digest{size_, state_->hash.finish()};
+    if (digest.sha256.empty()) return Failure{"the system cannot compute a SHA-256"};
     return digest;
+}
+
+Result<Digest> copy_hashing(const fs::path& source, const std::vector<fs::path>& destinations) {
+    Outputs out(destinations);
+    Result<> read = read_pieces(source, [&](const char* data, std::size_t n) { return out.write(data, n); });
+    Result<Digest> written = out.finish();
+    if (!read) return Failure{read.error()};
+    return written;
 }
 
 Result<> write_text(const fs::path& p, const std::string& text) {

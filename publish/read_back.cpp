@@ -3,6 +3,7 @@
 #include "job/plan.h"
 #include "net/ecdsa.h"
 #include "publish/file_io.h"
+#include "publish/packed.h"
 #include "release/signature.h"
 #include "release/sources.h"
 
@@ -29,7 +30,11 @@ std::string manifest_problem(const std::string& text, const std::string& tag, co
     for (std::size_t i = 0; i < files.size(); ++i) {
         const df::setup::ManifestFile& m = plan.files[i];
         const PublishedFile& f = files[i];
-        if (m.path != f.path || m.size != f.size || m.sha256 != f.sha256 || df::setup::relative_address(m) != f.asset) {
+        const bool same_packed = m.packed.has_value() == f.packed.has_value() &&
+                                 (!m.packed || (m.packed->asset == f.packed->asset && m.packed->size == f.packed->size &&
+                                                m.packed->sha256 == f.packed->sha256));
+        if (m.path != f.path || m.size != f.size || m.sha256 != f.sha256 || df::setup::relative_address(m) != f.asset ||
+            !same_packed) {
             return "it lists " + m.path + " otherwise than it was written";
         }
     }
@@ -58,7 +63,7 @@ std::string latest_problem(const std::string& text, const std::string& tag) {
 std::vector<Refusal> read_back(const WrittenDocuments& documents, const std::string& tag,
                                const std::vector<PublishedFile>& files, const std::optional<std::string>& xy) {
     std::vector<Refusal> out;
-    auto refuse = [&](const char* name, const std::string& problem) {
+    auto refuse = [&](const std::string& name, const std::string& problem) {
         if (!problem.empty()) out.push_back({name, "the setup would refuse it: " + problem});
     };
     Result<std::string> latest = read_text(documents.latest);
@@ -69,12 +74,17 @@ std::vector<Refusal> read_back(const WrittenDocuments& documents, const std::str
         refuse("manifest.json", text ? manifest_problem(*text, tag, files) : text.error());
         manifests.push_back(text ? *text : std::string());
     }
-    for (std::size_t i = 0; i < documents.signatures.size(); ++i) {
-        Result<std::string> text = read_text(documents.signatures[i]);
+    for (const WrittenFile& s : documents.signatures) {
+        Result<std::string> text = read_text(s.path);
         auto signature = text ? df::setup::parse_signature_text(*text) : std::nullopt;
-        bool verifies = signature && xy && i < manifests.size() &&
-                        df::setup::ecdsa_p256_verify(*xy, manifests[i], *signature);
-        refuse(df::setup::SIGNATURE_FILE_NAME.data(), verifies ? "" : "manifest signature does not verify");
+        bool verifies = signature && xy && s.of < manifests.size() &&
+                        df::setup::ecdsa_p256_verify(*xy, manifests[s.of], *signature);
+        refuse(s.name, verifies ? "" : "manifest signature does not verify");
+    }
+    for (const WrittenFile& p : documents.packed) {
+        const PublishedFile& f = files.at(p.of);
+        refuse(p.name, f.packed ? packed_copy_problem(p.path, f.packed->size, f.packed->sha256, f.size, f.sha256)
+                                : "the manifest lists no packed copy of " + f.path);
     }
     // One refusal per document is enough: both trees hold the same texts.
     std::vector<Refusal> distinct;

@@ -1,8 +1,10 @@
 #include "publish/release_writer.h"
 
 #include "net/sha256.h"
+#include "publish/checks.h"
 #include "publish/file_io.h"
 #include "publish/key_file.h"
+#include "publish/packed.h"
 #include "publish/read_back.h"
 #include "publish/republish.h"
 #include "release/manifest.h"
@@ -12,7 +14,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <set>
+#include <tuple>
 
 namespace df::publish {
 namespace fs = std::filesystem;
@@ -28,13 +32,22 @@ std::optional<std::string> existing_text_of(const fs::path& p) {
     return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
-// The temporary name of an output file: beside it, hidden, never an asset name ("f__..."), unique
-// among a run's temporaries with a distinct prefix (asset names may be equal but for case).
-fs::path temporary_of(const fs::path& p, const std::string& prefix) {
-    fs::path name = "." + prefix;
-    name += p.filename().native();
+// The temporary name of an output file: beside it, hidden, never an asset name ("f__..."). An
+// asset's is named by key, unique among a run's temporaries, not by the asset name, which may
+// already be as long as a file name can be (and asset names may be equal but for case).
+fs::path temporary_of(const fs::path& p, const std::string& key) {
+    fs::path name = ".";
+    if (key.empty()) name += p.filename().native();
+    else name += path_from_utf8(key).native();
     name += ".tmp";
     return p.parent_path() / name;
+}
+
+// The digest-named signature file's name for a manifest text.
+std::string digest_signature_name_of(const std::string& manifest) {
+    df::setup::Sha256 hash;
+    hash.update(manifest.data(), manifest.size());
+    return df::setup::digest_signature_name(hash.finish());
 }
 
 bool is_temporary(const fs::path& name) {
@@ -71,8 +84,8 @@ public:
     }
 
     // The temporary name of final (temporary_of), removed at the end when it is still there.
-    fs::path temporary(const fs::path& final_path, const std::string& prefix = "") {
-        temporaries_.push_back(temporary_of(final_path, prefix));
+    fs::path temporary(const fs::path& final_path, const std::string& key = "") {
+        temporaries_.push_back(temporary_of(final_path, key));
         return temporaries_.back();
     }
 
@@ -92,7 +105,9 @@ std::string document_text(const ordered_json& doc) { return doc.dump(2) + "\n"; 
 std::string manifest_text(const std::string& version, const std::vector<PublishedFile>& files) {
     ordered_json list = ordered_json::array();
     for (const PublishedFile& f : files) {
-        list.push_back({{"path", f.path}, {"size", f.size}, {"sha256", f.sha256}, {"asset", f.asset}});
+        ordered_json entry = {{"path", f.path}, {"size", f.size}, {"sha256", f.sha256}, {"asset", f.asset}};
+        if (f.packed) entry["packed"] = {{"asset", f.packed->asset}, {"size", f.packed->size}, {"sha256", f.packed->sha256}};
+        list.push_back(std::move(entry));
     }
     return document_text({{"version", version}, {"files", std::move(list)}});
 }
@@ -140,36 +155,88 @@ Result<Written> write_release(const std::vector<SourceFile>& files, const std::s
     }
     const LiveRelease live = live_release({tag_folder / "manifest.json", trees.github / "manifest.json"});
 
-    // Every file once, into temporaries of both trees, hashed on the way.
-    std::vector<std::vector<fs::path>> temporaries;
+    // The SHA-256 of what a tree holds under a path, read once: nothing when it holds no file,
+    // empty when the file cannot be read.
+    std::map<fs::path, std::optional<std::string>> held;
+    auto held_digest = [&](const fs::path& p) -> const std::optional<std::string>& {
+        auto [it, fresh] = held.emplace(p, std::nullopt);
+        std::error_code ec;
+        if (fresh && fs::exists(p, ec)) {
+            Result<Digest> digest = copy_hashing(p, {});
+            it->second = digest ? digest->sha256 : std::string();
+        }
+        return it->second;
+    };
+    // Whether a tree holds bytes other than sha256 under the asset name.
+    auto holds_other = [&](const std::string& name, const std::string& sha256) {
+        return std::any_of(asset_folders.begin(), asset_folders.end(), [&](const fs::path& folder) {
+            const std::optional<std::string>& digest = held_digest(folder / path_from_utf8(name));
+            return digest && *digest != sha256;
+        });
+    };
+
+    // Every file once, into temporaries of both trees, hashed on the way; then its packed copy,
+    // made from the copy just written so that it stands for exactly those bytes.
+    std::vector<std::vector<fs::path>> temporaries, packed_temporaries;
     for (const SourceFile& source : files) {
         const fs::path derived = path_from_utf8(df::setup::default_asset_name(source.path));
-        std::vector<fs::path> t;
-        const std::string prefix = std::to_string(temporaries.size()) + "-";
-        for (const fs::path& folder : asset_folders) t.push_back(staging.temporary(folder / derived, prefix));
+        const std::string key = std::to_string(temporaries.size());
+        auto staged = [&](const std::string& kind) {
+            std::vector<fs::path> t;
+            for (const fs::path& folder : asset_folders) t.push_back(staging.temporary(folder / derived, key + kind));
+            return t;
+        };
+        std::vector<fs::path> t = staged("-raw"), packed;
         Result<Digest> digest = copy_hashing(source.source, t);
         if (!digest) return Failure{digest.error()};
-        w.files.push_back({source.path, digest->size, digest->sha256, {}});
+        w.files.push_back({source.path, digest->size, digest->sha256, {}, std::nullopt});
+        if (options.packed) {
+            packed = staged("-packed");
+            Result<std::optional<Digest>> copy = pack_file(t.front(), digest->size, packed);
+            if (!copy) return Failure{copy.error()};
+            if (*copy) w.files.back().packed = df::setup::ManifestPacked{{}, (*copy)->size, (*copy)->sha256};
+        }
         w.bytes += digest->size;
         temporaries.push_back(std::move(t));
+        packed_temporaries.push_back(std::move(packed));
     }
-    for (PublishedFile& f : w.files) {
-        f.asset = republished_asset_name(f.path, f.sha256, live, [&](const std::string& name) {
-            for (const fs::path& folder : asset_folders) {
-                std::error_code ec;
-                const fs::path held = folder / path_from_utf8(name);
-                if (!fs::exists(held, ec)) continue;
-                Result<Digest> digest = copy_hashing(held, {});
-                if (!digest || digest->sha256 != f.sha256) return true;
-            }
-            return false;
+    std::vector<bool> kept_packed(w.files.size(), false);  // the served packed copy stays
+    for (std::size_t i = 0; i < w.files.size(); ++i) {
+        PublishedFile& f = w.files[i];
+        f.asset = republished_asset_name(f.path, f.sha256, live,
+                                         [&](const std::string& name) { return holds_other(name, f.sha256); });
+        if (!f.packed) continue;
+        f.packed->asset = f.asset + std::string(PACKED_SUFFIX);
+        std::optional<df::setup::ManifestPacked> own;  // this file's packed copy as served, with other bytes
+        bool other = false;                            // the name is served with another file's bytes
+        for (const df::setup::ManifestFile& l : live.files) {
+            other = other || (l.asset == f.packed->asset && l.sha256 != f.packed->sha256);
+            if (!l.packed || l.packed->asset != f.packed->asset || l.packed->sha256 == f.packed->sha256) continue;
+            if (l.path == f.path && l.sha256 == f.sha256 && l.asset == f.asset) own = l.packed;
+            else other = true;
+        }
+        // Another build of zlib may pack the same bytes otherwise: the served copy stays when
+        // every tree holds it.
+        const bool held_everywhere = own && std::all_of(asset_folders.begin(), asset_folders.end(), [&](const fs::path& d) {
+            return held_digest(d / path_from_utf8(own->asset)) == own->sha256;
         });
-        if (f.asset.size() > MAX_ASSET_NAME_BYTES) {
-            w.refusals.push_back({printable_path(f.path), "published as " + f.asset + ", an asset name longer than the " +
-                                                              std::to_string(MAX_ASSET_NAME_BYTES) +
-                                                              " bytes a file name may have"});
+        if (held_everywhere && !other) {
+            f.packed = own;
+            kept_packed[i] = true;
+        } else if (own || other) {
+            f.packed.reset();
         }
     }
+    for (std::size_t i = 0; i < w.files.size(); ++i) {
+        std::error_code ec;
+        if (!w.files[i].packed) {
+            for (const fs::path& t : packed_temporaries[i]) fs::remove(t, ec);  // packing did not pay, or the name is served
+            continue;
+        }
+        w.packed_bytes += w.files[i].size;
+        w.packed_size += w.files[i].packed->size;
+    }
+    if (options.prove) w.refusals = check_asset_names(w.files);
     w.manifest = manifest_text(version, w.files);
     const bool other = std::any_of(live.manifests.begin(), live.manifests.end(),
                                    [&](const std::string& m) { return m != w.manifest; });
@@ -179,13 +246,15 @@ Result<Written> write_release(const std::vector<SourceFile>& files, const std::s
     if (!w.refusals.empty()) return w;
 
     // The documents: a signature of the same key and latest.json of the same release are kept.
+    const fs::path digest_name = path_from_utf8(digest_signature_name_of(w.manifest));
     std::optional<std::string> signature;
     if (options.key) {
         for (const fs::path& folder : document_folders) {
-            auto held = existing_text_of(folder / signature_name);
-            auto rs = held ? df::setup::parse_signature_text(*held) : std::nullopt;
-            if (rs && df::setup::ecdsa_p256_verify(options.key->xy, w.manifest, *rs)) signature = held;
-            if (signature) break;
+            for (const fs::path& name : {digest_name, signature_name}) {
+                auto text = existing_text_of(folder / name);
+                auto rs = text ? df::setup::parse_signature_text(*text) : std::nullopt;
+                if (!signature && rs && df::setup::ecdsa_p256_verify(options.key->xy, w.manifest, *rs)) signature = text;
+            }
         }
         if (!signature) {
             Result<std::string> made = signature_file_text(*options.key, w.manifest);
@@ -194,18 +263,27 @@ Result<Written> write_release(const std::vector<SourceFile>& files, const std::s
         }
     }
     std::string latest = latest_text(tag, version, published);
-    if (auto held = existing_text_of(latest_path); held && !other) {
-        auto index = df::setup::parse_mirror_index(*held);
-        if (index && latest_text(tag, version, index->published) == *held) latest = *held;
+    if (auto held_latest = existing_text_of(latest_path); held_latest && !other) {
+        auto index = df::setup::parse_mirror_index(*held_latest);
+        if (index && latest_text(tag, version, index->published) == *held_latest) latest = *held_latest;
     }
-    WrittenDocuments staged{staging.temporary(latest_path), {}, {}};
+    WrittenDocuments staged{staging.temporary(latest_path), {}, {}, {}};
     if (Result<> r = write_text(staged.latest, latest); !r) return Failure{r.error()};
-    for (const fs::path& folder : document_folders) {
-        staged.manifests.push_back(staging.temporary(folder / "manifest.json"));
+    for (std::size_t t = 0; t < document_folders.size(); ++t) {
+        staged.manifests.push_back(staging.temporary(document_folders[t] / "manifest.json"));
         if (Result<> r = write_text(staged.manifests.back(), w.manifest); !r) return Failure{r.error()};
         if (!signature) continue;
-        staged.signatures.push_back(staging.temporary(folder / signature_name));
-        if (Result<> r = write_text(staged.signatures.back(), *signature); !r) return Failure{r.error()};
+        for (const fs::path& name : {digest_name, signature_name}) {
+            staged.signatures.push_back({shown_path(name), t, staging.temporary(document_folders[t] / name)});
+            if (Result<> r = write_text(staged.signatures.back().path, *signature); !r) return Failure{r.error()};
+        }
+    }
+    for (std::size_t i = 0; i < w.files.size(); ++i) {
+        if (!w.files[i].packed) continue;
+        for (std::size_t t = 0; t < asset_folders.size(); ++t) {
+            fs::path copy = kept_packed[i] ? asset_folders[t] / path_from_utf8(w.files[i].packed->asset) : packed_temporaries[i][t];
+            staged.packed.push_back({w.files[i].packed->asset, i, copy});
+        }
     }
     if (options.prove) {
         w.refusals = read_back(staged, tag, w.files,
@@ -213,7 +291,8 @@ Result<Written> write_release(const std::vector<SourceFile>& files, const std::s
     }
     if (!w.refusals.empty()) return w;
 
-    // Live: the files first, then each tree's manifest and signature, then latest.json.
+    // Live: the files and their packed copies first; then in each tree the signature named after
+    // the manifest's digest, the manifest and manifest.json.sig; then latest.json.
     staging.going_live();
     std::size_t changes = 0;
     auto changed = [&](const fs::path& p) {
@@ -231,28 +310,39 @@ Result<Written> write_release(const std::vector<SourceFile>& files, const std::s
         changed(final_path);
         return {};
     };
-    std::set<std::string> live_assets, kept_assets;
-    for (const df::setup::ManifestFile& f : live.files) live_assets.insert(f.sha256 + "/" + f.asset);
+    auto place_asset = [&](const fs::path& temporary, const fs::path& final_path, const std::string& sha256) {
+        return place(temporary, final_path, held_digest(final_path) == sha256);
+    };
+    auto place_document = [&](const fs::path& temporary, const fs::path& final_path, const std::optional<std::string>& text) {
+        std::error_code ec;
+        if (text) return place(temporary, final_path, existing_text_of(final_path) == text);
+        if (fs::remove(final_path, ec)) changed(final_path);
+        return Result<>();
+    };
+    std::set<std::string> kept_assets;
     for (std::size_t i = 0; i < w.files.size(); ++i) {
         const PublishedFile& f = w.files[i];
         kept_assets.insert(f.asset);
+        if (f.packed) kept_assets.insert(f.packed->asset);
         for (std::size_t t = 0; t < asset_folders.size(); ++t) {
-            const fs::path final_path = asset_folders[t] / path_from_utf8(f.asset);
-            std::error_code ec;
-            bool same = live_assets.count(f.sha256 + "/" + f.asset) && fs::file_size(final_path, ec) == f.size && !ec;
-            if (Result<> r = place(temporaries[i][t], final_path, same); !r) return Failure{r.error()};
+            const fs::path& folder = asset_folders[t];
+            if (Result<> r = place_asset(temporaries[i][t], folder / path_from_utf8(f.asset), f.sha256); !r) {
+                return Failure{r.error()};
+            }
+            if (!f.packed) continue;
+            Result<> r = place_asset(packed_temporaries[i][t], folder / path_from_utf8(f.packed->asset), f.packed->sha256);
+            if (!r) return Failure{r.error()};
         }
     }
     for (std::size_t t = 0; t < document_folders.size(); ++t) {
-        const fs::path manifest = document_folders[t] / "manifest.json", sig = document_folders[t] / signature_name;
-        if (Result<> r = place(staged.manifests[t], manifest, existing_text_of(manifest) == w.manifest); !r) {
-            return Failure{r.error()};
-        }
-        std::error_code ec;
-        if (signature) {
-            if (Result<> r = place(staged.signatures[t], sig, existing_text_of(sig) == signature); !r) return Failure{r.error()};
-        } else if (fs::remove(sig, ec)) {
-            changed(sig);
+        const fs::path& folder = document_folders[t];
+        auto signature_temporary = [&](std::size_t k) { return signature ? staged.signatures[2 * t + k].path : fs::path(); };
+        const std::tuple<fs::path, fs::path, std::optional<std::string>> in_order[] = {
+            {signature_temporary(0), folder / digest_name, signature},
+            {staged.manifests[t], folder / "manifest.json", w.manifest},
+            {signature_temporary(1), folder / signature_name, signature}};
+        for (const auto& [temporary, final_path, text] : in_order) {
+            if (Result<> r = place_document(temporary, final_path, text); !r) return Failure{r.error()};
         }
     }
     if (Result<> r = place(staged.latest, latest_path, existing_text_of(latest_path) == latest); !r) {
@@ -260,12 +350,16 @@ Result<Written> write_release(const std::vector<SourceFile>& files, const std::s
     }
 
     // What no served manifest lists: on a first publication or a replacement whatever else the
-    // tag's folders hold (the replaced manifest's files stay for installs that read it); always
-    // an interrupted run's temporaries.
+    // tag's folders hold (the replaced manifest's files and signature stay for installs that read
+    // it); always an interrupted run's temporaries.
     const bool clear = live.manifests.empty() || other;
-    for (const df::setup::ManifestFile& f : live.files) kept_assets.insert(f.asset);
+    for (const df::setup::ManifestFile& f : live.files) {
+        kept_assets.insert(f.asset);
+        if (f.packed) kept_assets.insert(f.packed->asset);
+    }
     std::set<fs::path> kept_documents = {"manifest.json", "files"};
-    if (signature) kept_documents.insert(signature_name);
+    if (signature) kept_documents.insert({signature_name, digest_name});
+    for (const std::string& m : live.manifests) kept_documents.insert(path_from_utf8(digest_signature_name_of(m)));
     for (const fs::path& folder : {files_folder, tag_folder, trees.github}) {
         std::error_code ec;
         std::vector<fs::path> stale;

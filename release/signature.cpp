@@ -32,11 +32,20 @@ std::optional<std::string> parse_signature_text(std::string_view text) {
 
 std::optional<std::string> parse_public_key_text(std::string_view text) { return parse_lower_hex(text, SIGNED_BYTES); }
 
-std::string signature_url(const ReleaseInfo& release) {
-    if (release.source == Source::mirror) return release.manifest_url + ".sig";
-    auto listed = find_asset(release, SIGNATURE_FILE_NAME);
-    if (listed && !listed->url.empty()) return listed->url;
-    return release.files_base + std::string(SIGNATURE_FILE_NAME);
+std::string digest_signature_name(std::string_view manifest_sha256) {
+    return "manifest.json." + std::string(manifest_sha256.substr(0, 16)) + ".sig";
+}
+
+std::vector<std::string> signature_urls(const ReleaseInfo& release, std::string_view manifest_sha256) {
+    const std::string digits(manifest_sha256.substr(0, 16));
+    if (release.source == Source::mirror) {
+        return {release.manifest_url + "." + digits + ".sig", release.manifest_url + ".sig"};
+    }
+    std::vector<std::string> urls;
+    const std::string named = digest_signature_name(manifest_sha256);
+    if (offers_asset(release, named)) urls.push_back(asset_url(release, named));
+    urls.push_back(asset_url(release, SIGNATURE_FILE_NAME));
+    return urls;
 }
 
 }  // namespace df::setup

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace df::setup {
 
@@ -26,8 +27,16 @@ std::optional<std::string> parse_signature_text(std::string_view text);
 // The 64 bytes X||Y of a public key written as 128 lower-case hex characters, or nothing.
 std::optional<std::string> parse_public_key_text(std::string_view text);
 
-// Where a release's signature file is: on the mirror the manifest's URL + ".sig"; on GitHub the
-// listed asset manifest.json.sig when it has a URL, otherwise files_base + manifest.json.sig.
-std::string signature_url(const ReleaseInfo& release);
+// The name of the signature file of the manifest whose SHA-256 is manifest_sha256 (lower-case
+// hex): "manifest.json." + its first 16 hex digits + ".sig". A publisher makes it live before
+// the manifest, so a manifest and its signature go live in one step; SIGNATURE_FILE_NAME, which
+// older setups fetch, follows the manifest.
+std::string digest_signature_name(std::string_view manifest_sha256);
+
+// Where a release's signature of the manifest with manifest_sha256 may be, in the order to try
+// (the next only when one is missing): the digest-named file, then SIGNATURE_FILE_NAME. On the
+// mirror the manifest's URL + "." + 16 hex digits + ".sig", then + ".sig"; on GitHub each name
+// by asset_url, the digest-named one only when the release offers it (offers_asset).
+std::vector<std::string> signature_urls(const ReleaseInfo& release, std::string_view manifest_sha256);
 
 }  // namespace df::setup

@@ -3,7 +3,9 @@
 // signature at all. Silent installs against the loopback release server.
 #include "app/log.h"
 #include "net/sha256.h"
+#include "publish/key_file.h"
 #include "publish/release_writer.h"
+#include "release/signature.h"
 #include "tests/support/publish_release.h"
 #include "tests/support/release_server.h"
 #include "tests/support/test_support.h"
@@ -36,6 +38,21 @@ struct Served {
 
 std::string sig(const char* manifest) { return std::string(manifest) + ".sig"; }
 
+// The signature named after the digest of the manifest the server holds at manifest.
+std::string digest_sig(const Served& s, const char* manifest) {
+    df::setup::Sha256 digest;
+    const std::string text = s.get(manifest);
+    digest.update(text.data(), text.size());
+    std::string path = manifest;
+    return path.substr(0, path.rfind('/') + 1) + df::setup::digest_signature_name(digest.finish());
+}
+
+// Writes text as both signature files of manifest.
+void put_sigs(const Served& s, const char* manifest, const std::string& text) {
+    s.put(sig(manifest), text);
+    s.put(digest_sig(s, manifest), text);
+}
+
 }  // namespace
 
 TEST(SignedInstall, Table) {
@@ -47,6 +64,8 @@ TEST(SignedInstall, Table) {
     const std::string not_verified = "manifest signature does not verify";
     auto other_key = df::setup::ecdsa_p256_generate();
     ASSERT_TRUE(other_key.has_value());
+    auto test_key_pair = df::publish::read_key_file(test_key);
+    ASSERT_TRUE(test_key_pair);
 
     struct Row {
         const char* name;
@@ -55,14 +74,31 @@ TEST(SignedInstall, Table) {
         std::function<void(const Served&)> edit;  // of the signed release, before the run
         unsigned long code;
         std::vector<std::string> lines;  // log lines that must be there
+        bool packed = false;              // the release has packed copies
     } rows[] = {
         {"signed, from the mirror", keyed, L"", [](const Served&) {}, 0, {"manifest from mirror: 3 files"}},
         {"signed, from GitHub, line ends CR LF", keyed, L"--source github",
          [](const Served& s) {
              std::string t = s.get(sig(GITHUB_MANIFEST));
-             s.put(sig(GITHUB_MANIFEST), t.substr(0, 128) + "\r\n");
+             put_sigs(s, GITHUB_MANIFEST, t.substr(0, 128) + "\r\n");
          },
          0, {"manifest from github: 3 files"}},
+        // Between the manifest and manifest.json.sig going live, the older name signs the older
+        // manifest; the one named after the digest is live already.
+        {"read between the two renames", keyed, L"",
+         [&](const Served& s) {
+             for (const char* m : {MIRROR_MANIFEST, GITHUB_MANIFEST}) {
+                 auto text = df::publish::signature_file_text(*test_key_pair, "older manifest");
+                 s.put(sig(m), text ? *text : "");
+             }
+         },
+         0, {"manifest from mirror: 3 files"}},
+        {"an older release: manifest.json.sig alone", keyed, L"",
+         [](const Served& s) {
+             for (const char* m : {MIRROR_MANIFEST, GITHUB_MANIFEST}) s.remove(digest_sig(s, m));
+         },
+         0, {"manifest from mirror: 3 files"}},
+        {"signed, packed copies listed", keyed, L"", [](const Served&) {}, 0, {"manifest from mirror: 3 files"}, true},
         {"manifest changed after signing", keyed, L"",
          [](const Served& s) {
              for (const char* m : {MIRROR_MANIFEST, GITHUB_MANIFEST}) s.put(m, s.get(m) + " ");
@@ -71,7 +107,10 @@ TEST(SignedInstall, Table) {
              "FAILED could not fetch manifest.json"}},
         {"no signature", keyed, L"",
          [](const Served& s) {
-             for (const char* m : {MIRROR_MANIFEST, GITHUB_MANIFEST}) s.remove(sig(m));
+             for (const char* m : {MIRROR_MANIFEST, GITHUB_MANIFEST}) {
+                 s.remove(digest_sig(s, m));
+                 s.remove(sig(m));
+             }
          },
          1, {"manifest from mirror failed: manifest signature missing",
              "manifest from github failed: manifest signature missing", "FAILED could not fetch manifest.json"}},
@@ -79,15 +118,15 @@ TEST(SignedInstall, Table) {
          [&](const Served& s) {
              for (const char* m : {MIRROR_MANIFEST, GITHUB_MANIFEST}) {
                  auto text = df::publish::signature_file_text(*other_key, s.get(m));
-                 s.put(sig(m), text ? *text : "");
+                 put_sigs(s, m, text ? *text : "");
              }
          },
          1, {"manifest from mirror failed: " + not_verified, "manifest from github failed: " + not_verified}},
         {"not hex, wrong length", keyed, L"",
          [](const Served& s) {
              std::string t = s.get(sig(MIRROR_MANIFEST));
-             s.put(sig(MIRROR_MANIFEST), "g" + t.substr(1));
-             s.put(sig(GITHUB_MANIFEST), t.substr(2));
+             put_sigs(s, MIRROR_MANIFEST, "g" + t.substr(1));
+             put_sigs(s, GITHUB_MANIFEST, t.substr(2));
          },
          1, {"manifest from mirror failed: " + not_verified, "manifest from github failed: " + not_verified}},
         {"tampered on the mirror, signed on GitHub", keyed, L"",
@@ -114,7 +153,11 @@ TEST(SignedInstall, Table) {
                          {"bin/core.dll", core, {}, std::nullopt},
                          {"res/a b.txt", "hello", {}, std::nullopt}};
         release.key_file = test_key;
+        release.packed = row.packed;
         ASSERT_TRUE(publish_release(server.root(), server.http_base(), release));
+        if (row.packed) {
+            ASSERT_NE(Served{server}.get(MIRROR_MANIFEST).find("\"packed\""), std::string::npos);
+        }
         row.edit(Served{server});
         server.clear_journal();
 
@@ -146,7 +189,7 @@ TEST(SignedInstall, Table) {
         } else if (std::string(row.name) == "signed, from the mirror") {
             ASSERT_GE(paths.size(), 3u);
             EXPECT_EQ(paths[1], "/v1.4.0/manifest.json");
-            EXPECT_EQ(paths[2], "/v1.4.0/manifest.json.sig");
+            EXPECT_EQ(paths[2], "/" + digest_sig(Served{server}, MIRROR_MANIFEST));
         }
     }
 }

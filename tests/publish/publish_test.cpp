@@ -1,10 +1,13 @@
 // The release tool natively: what it refuses (exact lines, exit code, nothing written), what it
 // writes (exact documents, both trees, a second run of the same tag), and its text rules.
 #include "net/ecdsa.h"
+#include "net/inflate.h"
 #include "net/sha256.h"
 #include "publish/build_folder.h"
 #include "publish/key_file.h"
 #include "publish/cli.h"
+#include "publish/packed.h"
+#include "publish/read_back.h"
 #include "publish/release_writer.h"
 #include "release/manifest.h"
 #include "release/mirror_index.h"
@@ -164,6 +167,11 @@ TEST(Publish, Refusals) {
         {"empty folder", [](const fs::path& d) { fs::remove(d / "duskfern-overlay.exe"); }, {}, {no_app}},
         {"tag that is no version", [](const fs::path&) {}, {{"--tag", "nightly"}},
          {"--tag nightly: not a version the setup accepts (such as v1.4.0)"}},
+        // Nothing later runs on a refused tag: the build folder's refusal is not reached.
+        {"tag that is not UTF-8", [](const fs::path& d) { put(d, "q?.txt", "x"); }, {{"--tag", "\xed"}},
+         {"--tag \\xED: not valid UTF-8 text"}},
+        {"version that is not UTF-8", [](const fs::path&) {}, {{"--version", "1.4.0\xe9"}},
+         {"--version 1.4.0\\xE9: not valid UTF-8 text"}},
         {"tag that cannot name a folder", [](const fs::path&) {}, {{"--tag", "v1.4.0+a/b"}},
          {"--tag v1.4.0+a/b: a tag names folders and URLs, so it may hold only letters, digits and . _ + -"}},
         {"tag the setup reads as a path out of the mirror", [](const fs::path&) {}, {{"--tag", "v1.4.0-rc..1"}},
@@ -174,6 +182,14 @@ TEST(Publish, Refusals) {
          {"--out @/build/out: lies inside the build folder, so a later release would publish it"}},
         {"build folder inside the output", [](const fs::path&) {}, {{"--out", "@"}},
          {"--from @/build: lies inside the output folder, which the tool rewrites"}},
+        {"packed copy's name",
+         [](const fs::path& d) {
+             put(d, "A.bin.gz", "x"), put(d, "a.bin", std::string(1000, 'a')), put(d, std::string(252, 'p'), std::string(1000, 'p'));
+         },
+         {},
+         {"a.bin: packed as f__a.bin.gz, the asset name of A.bin.gz when letter case is ignored",
+          std::string(252, 'p') + ": packed as f__" + std::string(252, 'p') +
+              ".gz, an asset name longer than the 255 bytes a file name may have"}},
         {"empty version", [](const fs::path&) {}, {{"--version", ""}}, {"duskfern-publish: --version must not be empty"}, 2},
         {"unknown option", [](const fs::path&) {}, {{"--colour", "x"}}, {"duskfern-publish: unknown option --colour"}, 2},
     };
@@ -222,9 +238,9 @@ TEST(Publish, WritesBothTreesAndASecondRunReplacesTheRelease) {
     Outcome first = run(args);
     ASSERT_EQ(first.code, 0) << first.err;
     EXPECT_EQ(first.out, "published v1.4.0 (version 1.4.0): 4 files, 9 bytes\n"
-                         "mirror tree:  " + (out / "mirror").string() + "  (copy it as it is to the mirror's base)\n"
+                         "mirror tree:  " + (out / "mirror").string() + "  (copy it to the mirror's base with tools/copy-release)\n"
                          "GitHub files: " + (out / "github/v1.4.0").string() +
-                         "  (upload them to the release named v1.4.0)\n");
+                         "  (upload them to the release named v1.4.0, manifest.json and manifest.json.sig last)\n");
     EXPECT_EQ(slurp(out / "mirror/latest.json"),
               "{\n  \"tag\": \"v1.4.0\",\n  \"version\": \"1.4.0\",\n  \"published\": \"2023-11-14T22:13:20Z\",\n"
               "  \"manifest\": \"/v1.4.0/manifest.json\",\n  \"files_base\": \"/v1.4.0/files/\"\n}\n");
@@ -287,7 +303,7 @@ std::string sha_of(const std::string& bytes) {
 }
 
 // Why a manifest text, read with the setup's reader, does not match the files of folder: empty
-// when every file it lists is there with its size and digest.
+// when every file and packed copy it lists is there with its size and digest.
 std::string untrue_to(const std::string& manifest, const fs::path& folder) {
     auto m = df::setup::parse_manifest(manifest);
     if (!m) return "unreadable manifest";
@@ -295,7 +311,17 @@ std::string untrue_to(const std::string& manifest, const fs::path& folder) {
     for (const df::setup::ManifestFile& f : m->files) {
         std::string bytes = fs::exists(folder / f.asset) ? slurp(folder / f.asset) : "(missing)";
         if (bytes.size() != f.size || sha_of(bytes) != f.sha256) out += f.asset + " ";
+        if (!f.packed) continue;
+        bytes = fs::exists(folder / f.packed->asset) ? slurp(folder / f.packed->asset) : "(missing)";
+        if (bytes.size() != f.packed->size || sha_of(bytes) != f.packed->sha256) out += f.packed->asset + " ";
     }
+    return out;
+}
+
+// Text that packs well.
+std::string packs(const std::string& word) {
+    std::string out;
+    for (int i = 0; i < 200; ++i) out += word;
     return out;
 }
 
@@ -306,7 +332,7 @@ TEST(Publish, ARepublishIsRefusedAndAReplacementKeepsEveryServedManifestTrue) {
     fs::path build = base / "build", out = base / "out";
     const fs::path mirror = out / "mirror", github = out / "github/v1.4.0", files = mirror / "v1.4.0/files";
     put(build, "duskfern-overlay.exe", "MZ");
-    put(build, "a.txt", "one");
+    put(build, "a.txt", packs("one"));
     put(build, "gone.txt", "gone");
     std::vector<std::string> args = {"release", "--from", build.string(), "--tag", "v1.4.0", "--out", out.string(),
                                      "--key", (base / "k.pem").string()};
@@ -321,9 +347,14 @@ TEST(Publish, ARepublishIsRefusedAndAReplacementKeepsEveryServedManifestTrue) {
     EXPECT_EQ(same.code, 0) << same.err;
     EXPECT_NE(same.out.find("; published so already, nothing changed\n"), std::string::npos) << same.out;
     EXPECT_EQ(tree(out), first);
+    // What a tree holds is judged by its digest: other bytes of the same size are put right.
+    put(github, "f__a.txt", packs("0ne"));
+    put(files, "f__a.txt.gz", std::string(first.at("mirror/v1.4.0/files/f__a.txt.gz").size(), 'z'));
+    EXPECT_EQ(run(args).code, 0);
+    EXPECT_EQ(tree(out), first);
 
     // Other files: refused, and nothing changes; then replaced.
-    put(build, "a.txt", "two");
+    put(build, "a.txt", packs("two"));
     fs::remove(build / "gone.txt");
     put(build, "new.txt", "new");
     Outcome refused = run(args);
@@ -355,13 +386,18 @@ TEST(Publish, ARepublishIsRefusedAndAReplacementKeepsEveryServedManifestTrue) {
     };
     auto written = replace();
     ASSERT_TRUE(written && written->refusals.empty());
-    const std::string two = sha_of("two").substr(0, 16) + "-f__a.txt";
-    EXPECT_EQ(steps, (std::vector<std::string>{"mirror/v1.4.0/files/" + two, "github/v1.4.0/" + two,
+    // The changed file's content name has its own packed copy; the signature named after the
+    // manifest's digest goes live before the manifest, manifest.json.sig after it.
+    const std::string two = sha_of(packs("two")).substr(0, 16) + "-f__a.txt";
+    const std::string digest_signature = df::setup::digest_signature_name(sha_of(slurp(github / "manifest.json")));
+    EXPECT_EQ(steps, (std::vector<std::string>{"mirror/v1.4.0/files/" + two, "mirror/v1.4.0/files/" + two + ".gz",
+                                               "github/v1.4.0/" + two, "github/v1.4.0/" + two + ".gz",
                                                "mirror/v1.4.0/files/f__new.txt", "github/v1.4.0/f__new.txt",
-                                               "mirror/v1.4.0/manifest.json", "mirror/v1.4.0/manifest.json.sig",
+                                               "mirror/v1.4.0/" + digest_signature, "mirror/v1.4.0/manifest.json",
+                                               "mirror/v1.4.0/manifest.json.sig", "github/v1.4.0/" + digest_signature,
                                                "github/v1.4.0/manifest.json", "github/v1.4.0/manifest.json.sig",
                                                "mirror/latest.json"}));
-    EXPECT_EQ(slurp(files / "f__a.txt"), "one") << "the replaced manifest's bytes stay under its names";
+    EXPECT_EQ(slurp(files / "f__a.txt"), packs("one")) << "the replaced manifest's bytes stay under its names";
     EXPECT_EQ(slurp(github / "f__gone.txt"), "gone");
     EXPECT_NE(slurp(mirror / "latest.json").find("2027-01-01T00:00:00Z"), std::string::npos);
     auto signature = df::setup::parse_signature_text(slurp(github / "manifest.json.sig"));
@@ -378,14 +414,16 @@ TEST(Publish, ARepublishIsRefusedAndAReplacementKeepsEveryServedManifestTrue) {
     EXPECT_EQ(tree(out), replaced_tree);
 
     // The next replacement keeps the files of the one before and removes the older ones.
-    put(build, "a.txt", "three");
+    put(build, "a.txt", packs("three"));
     replaced = slurp(github / "manifest.json");
     steps.clear();
     ASSERT_TRUE(replace());
     EXPECT_FALSE(fs::exists(files / "f__a.txt"));
+    EXPECT_FALSE(fs::exists(files / "f__a.txt.gz"));
     EXPECT_FALSE(fs::exists(github / "f__gone.txt"));
-    EXPECT_EQ(slurp(github / two), "two");
-    EXPECT_EQ(slurp(github / (sha_of("three").substr(0, 16) + "-f__a.txt")), "three");
+    EXPECT_EQ(slurp(github / two), packs("two"));
+    EXPECT_TRUE(fs::exists(github / (two + ".gz")));
+    EXPECT_EQ(slurp(github / (sha_of(packs("three")).substr(0, 16) + "-f__a.txt")), packs("three"));
     EXPECT_EQ(std::count(steps.begin(), steps.end(), "github/v1.4.0/f__gone.txt"), 1);
     ::unsetenv("SOURCE_DATE_EPOCH");
 }
@@ -472,6 +510,9 @@ TEST(Publish, KeysAndSignatures) {
     ASSERT_EQ(signature.size(), 129u);
     EXPECT_EQ(signature.back(), '\n');
     EXPECT_EQ(slurp(base / "out/github/v1.4.0/manifest.json.sig"), signature);
+    const std::string digest_signature = "v1.4.0/" + df::setup::digest_signature_name(sha_of(slurp(manifest)));
+    EXPECT_EQ(slurp(base / "out/mirror" / digest_signature), signature);
+    EXPECT_EQ(slurp(base / "out/github" / digest_signature), signature);
     put(base, "sig.der", der_signature(df::setup::parse_lower_hex(signature.substr(0, 128), 64).value()));
     const std::string verify = "openssl dgst -sha256 -verify " + (base / "public.pem").string() + " -signature " +
                                (base / "sig.der").string() + " ";
@@ -484,6 +525,7 @@ TEST(Publish, KeysAndSignatures) {
     ASSERT_EQ(run(args).code, 0);
     EXPECT_FALSE(fs::exists(base / "out/mirror/v1.4.0/manifest.json.sig"));
     EXPECT_FALSE(fs::exists(base / "out/github/v1.4.0/manifest.json.sig"));
+    EXPECT_FALSE(fs::exists(base / "out/mirror" / digest_signature));
 
     // A key OpenSSL made is read; its traditional form, a key of another curve and text are not.
     const fs::path made_by_openssl = base / "openssl.pem", traditional = base / "traditional.pem";
@@ -510,4 +552,106 @@ TEST(Publish, KeysAndSignatures) {
     put(base, "mixed.pem", key_file_text({own->d, other->xy}));
     EXPECT_EQ(read_key_file(base / "mixed.pem").error(),
               (base / "mixed.pem").string() + ": its private and public parts do not belong together");
+}
+
+TEST(Publish, PackedCopies) {
+    fs::path base = scratch("packed");
+    fs::path build = base / "build";
+    std::string noise;  // bytes that deflate cannot shorten
+    for (std::uint32_t x = 1; noise.size() < 20000;) noise.push_back(static_cast<char>((x = x * 1103515245 + 12345) >> 24));
+    put(build, "duskfern-overlay.exe", "MZ");
+    put(build, "big.txt", packs("big text "));
+    put(build, "noise.bin", noise);
+    std::vector<std::string> args = {"release", "--from", build.string(), "--tag", "v1.4.0", "--out", (base / "out").string()};
+    Outcome packed = run(args);
+    ASSERT_EQ(packed.code, 0) << packed.err;
+    const fs::path files = base / "out/mirror/v1.4.0/files";
+    const std::string gz = slurp(files / "f__big.txt.gz");
+    EXPECT_NE(packed.out.find("; packed copies: 1800 bytes as " + std::to_string(gz.size()) + "\n"), std::string::npos)
+        << packed.out;
+    // One gzip member with the fixed header: no time, deflate's best (2), OS unknown (255).
+    EXPECT_EQ(gz.substr(0, 10), std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\xff", 10));
+    EXPECT_EQ(slurp(base / "out/github/v1.4.0/f__big.txt.gz"), gz);
+    std::string inflated;
+    df::setup::BoundedInflate inflate(1800);
+    inflate.feed(gz.data(), gz.size(), [&](const char* d, std::size_t n) { return inflated.append(d, n), true; });
+    EXPECT_EQ(inflate.finish(), df::setup::BoundedInflate::State::done);
+    EXPECT_EQ(inflated, packs("big text "));
+    EXPECT_FALSE(fs::exists(files / "noise.bin.gz"));
+    const std::string manifest = slurp(base / "out/mirror/v1.4.0/manifest.json");
+    EXPECT_NE(manifest.find("      \"asset\": \"f__big.txt\",\n      \"packed\": {\n        \"asset\": \"f__big.txt.gz\",\n"
+                            "        \"size\": " + std::to_string(gz.size()) + ",\n        \"sha256\": \"" + sha_of(gz) +
+                            "\"\n      }\n    },\n"),
+              std::string::npos)
+        << manifest;
+
+    // Another zlib may pack the same bytes otherwise (here: a name in the header): the packed copy
+    // that the served manifest lists for the same file stays, and nothing changes.
+    std::string other_gz = gz;
+    other_gz[3] = '\x08';
+    other_gz.insert(10, std::string("x\0", 2));
+    std::string served = manifest;
+    served.replace(served.find(sha_of(gz)), 64, sha_of(other_gz));
+    served.replace(served.find(std::to_string(gz.size()), served.find("\"packed\"")), std::to_string(gz.size()).size(),
+                   std::to_string(other_gz.size()));
+    for (const char* tree_path : {"mirror/v1.4.0/files/f__big.txt.gz", "github/v1.4.0/f__big.txt.gz"}) {
+        put(base / "out", tree_path, other_gz);
+    }
+    put(base / "out", "mirror/v1.4.0/manifest.json", served);
+    put(base / "out", "github/v1.4.0/manifest.json", served);
+    const std::map<std::string, std::string> before = tree(base / "out");
+    Outcome again = run(args);
+    EXPECT_NE(again.out.find("; published so already, nothing changed\n"), std::string::npos) << again.out << again.err;
+    EXPECT_EQ(tree(base / "out"), before);
+
+    // --no-packed: the raw files and the manifest of a tool that knows no packed copies.
+    args[6] = (base / "raw").string();
+    args.push_back("--no-packed");
+    ASSERT_EQ(run(args).code, 0);
+    auto m = df::setup::parse_manifest(slurp(base / "raw/mirror/v1.4.0/manifest.json"));
+    ASSERT_TRUE(m);
+    for (const auto& f : m->files) EXPECT_FALSE(f.packed) << f.path;
+    for (const auto& [name, bytes] : tree(base / "raw")) EXPECT_FALSE(name.ends_with(".gz")) << name;
+}
+
+TEST(Publish, PackedCopyRules) {
+    constexpr std::uint64_t M = ~std::uint64_t{0};  // 8q + 7 with q = M / 8: it pays up to 7q + 6
+    struct Pays {
+        std::uint64_t packed, size;
+        bool pays;
+    } pays[] = {{7, 8, true}, {8, 8, false}, {875, 1000, true}, {876, 1000, false}, {M / 8 * 7 + 6, M, true},
+                {M / 8 * 7 + 7, M, false}};
+    for (const Pays& p : pays) EXPECT_EQ(packing_pays(p.packed, p.size), p.pays) << p.packed << " of " << p.size;
+
+    // The read-back of a packed copy, through the setup's inflater bounded by the file's size.
+    fs::path base = scratch("packed-rules");
+    const std::string raw = packs("x");
+    put(base, "raw", raw);
+    auto made = pack_file(base / "raw", raw.size(), {base / "good.gz"});
+    ASSERT_TRUE(made && *made);
+    const std::string good = slurp(base / "good.gz");
+    struct Row {
+        std::string gz;
+        std::uint64_t size;
+        std::string sha256;
+        std::string packed_sha256;  // empty: the gz bytes' own
+        std::string problem;
+    } rows[] = {
+        {good, raw.size(), sha_of(raw), "", ""},
+        {good, raw.size(), sha_of(raw), sha_of("other"), "its size or SHA-256 is not the manifest's"},
+        {good, raw.size() - 1, sha_of(raw), "", "it inflates to more than the file's 199 bytes"},
+        {good, raw.size(), sha_of("y"), "", "it inflates to other bytes than the file's"},
+        {good.substr(0, good.size() - 1), raw.size(), sha_of(raw), "", "it is not one whole gzip member"},
+    };
+    for (const Row& r : rows) {
+        put(base, "copy.gz", r.gz);
+        EXPECT_EQ(packed_copy_problem(base / "copy.gz", r.gz.size(), r.packed_sha256.empty() ? sha_of(r.gz) : r.packed_sha256,
+                                      r.size, r.sha256),
+                  r.problem);
+    }
+    // read_back names the packed copy it refuses.
+    std::vector<PublishedFile> listed = {{"a", raw.size(), sha_of(raw), "f__a", df::setup::ManifestPacked{"f__a.gz", 1, sha_of("")}}};
+    std::vector<Refusal> refusals = read_back({base / "none", {}, {}, {{"f__a.gz", 0, base / "good.gz"}}}, "v1.4.0", listed, {});
+    ASSERT_FALSE(refusals.empty());
+    EXPECT_EQ(refusals.back().line(), "f__a.gz: the setup would refuse it: its size or SHA-256 is not the manifest's");
 }

@@ -165,6 +165,9 @@ TEST(Manifest, PackedMember) {
     } cases[] = {
         {P + R"("packed":)" + ok_packed, "", true},
         {P + R"("packed":null)", "", false},
+        // A member the reader does not know is ignored, whatever it holds: so a setup that knows no
+        // "packed" reads an entry that has one, with the raw fields of every row here.
+        {P + R"("packed_v2":{"asset":7},"later":[1])", "", false},
         {P + R"("packed":{"asset":")" + std::string(255, 'x') + R"(","size":1,"sha256":")" + D + R"("})", "", true},
         {P + R"("packed":"f__a.gz")", "bad packed member for a: not an object", false},
         {P + R"("packed":{"size":40,"sha256":")" + D + R"("})", "bad packed member for a: asset name", false},

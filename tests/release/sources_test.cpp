@@ -318,16 +318,21 @@ TEST(Signature, TextAndUrls) {
     EXPECT_EQ(parse_public_key_text(hex), bytes);
     EXPECT_FALSE(parse_public_key_text(hex + "\n"));  // the built-in key has no line break
 
+    // The signature named after the manifest's digest first, then the older name.
+    const std::string D = "0123456789abcdef" + std::string(48, 'e');
+    using Urls = std::vector<std::string>;
+    EXPECT_EQ(digest_signature_name(D), "manifest.json.0123456789abcdef.sig");
     ReleaseInfo mirror;
     mirror.source = Source::mirror;
     mirror.manifest_url = O + "/v1/manifest.json";
-    EXPECT_EQ(signature_url(mirror), O + "/v1/manifest.json.sig");
+    EXPECT_EQ(signature_urls(mirror, D), (Urls{O + "/v1/manifest.json.0123456789abcdef.sig", O + "/v1/manifest.json.sig"}));
     ReleaseInfo gh;
     gh.files_base = O + "/d/v1/";
     gh.manifest_url = "https://cdn.example/m";
-    EXPECT_EQ(signature_url(gh), O + "/d/v1/manifest.json.sig");  // not listed
-    gh.assets = {{"manifest.json.sig", "", 129}};
-    EXPECT_EQ(signature_url(gh), O + "/d/v1/manifest.json.sig");  // listed without a URL
-    gh.assets = {{"Manifest.json.sig", "https://cdn.example/other", 129}, {"manifest.json.sig", "https://cdn.example/s", 129}};
-    EXPECT_EQ(signature_url(gh), "https://cdn.example/s");
+    EXPECT_EQ(signature_urls(gh, D), (Urls{O + "/d/v1/manifest.json.0123456789abcdef.sig", O + "/d/v1/manifest.json.sig"}));
+    gh.assets = {{"manifest.json.sig", "", 129}};  // listed without a URL; the digest-named one not offered
+    EXPECT_EQ(signature_urls(gh, D), (Urls{O + "/d/v1/manifest.json.sig"}));
+    gh.assets = {{"Manifest.json.sig", "https://cdn.example/other", 129}, {"manifest.json.sig", "https://cdn.example/s", 129},
+                 {"manifest.json.0123456789abcdef.sig", "https://cdn.example/d", 129}};
+    EXPECT_EQ(signature_urls(gh, D), (Urls{"https://cdn.example/d", "https://cdn.example/s"}));
 }

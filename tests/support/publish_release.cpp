@@ -4,7 +4,9 @@
 #include "app/handle.h"
 #include "app/log.h"
 #include "publish/key_file.h"
+#include "net/sha256.h"
 #include "publish/release_writer.h"
+#include "release/signature.h"
 #include "release/version.h"
 #include "tests/support/test_support.h"
 
@@ -57,7 +59,7 @@ bool publish_release(const std::wstring& root, const std::string& base_url, cons
     const std::wstring github = root + L"\\gh\\download\\" + from_utf8(tag);
     // A fresh publication each time, unproven: the tests' releases may hold what the setup refuses.
     if (!remove_tree(tag_folder) || !remove_tree(github)) return false;
-    df::publish::WriteOptions options{key ? &*key : nullptr, false, {}, false};
+    df::publish::WriteOptions options{key ? &*key : nullptr, false, {}, false, release.packed};
     auto written = df::publish::write_release(sources, tag, version, "2026-12-01T10:00:00Z", {root, github}, options);
     if (!written || !written->refusals.empty()) return false;
 
@@ -78,8 +80,16 @@ bool publish_release(const std::wstring& root, const std::string& base_url, cons
                 name = given;
             }
         }
-        if (!f.on_mirror) ::DeleteFileW((mirror_file + name).c_str());
-        if (!f.on_github || (f.asset && f.asset->empty())) ::DeleteFileW((github + L"\\" + name).c_str());
+        const auto& packed = written->files[i].packed;
+        const std::wstring packed_name = packed ? from_utf8(packed->asset) : L"";
+        if (!f.on_mirror) {
+            ::DeleteFileW((mirror_file + name).c_str());
+            if (packed) ::DeleteFileW((mirror_file + packed_name).c_str());
+        }
+        if (!f.on_github || (f.asset && f.asset->empty())) {
+            ::DeleteFileW((github + L"\\" + name).c_str());
+            if (packed) ::DeleteFileW((github + L"\\" + packed_name).c_str());
+        }
     }
     if (edited) {
         std::string text = df::publish::document_text(manifest);
@@ -87,9 +97,12 @@ bool publish_release(const std::wstring& root, const std::string& base_url, cons
             return false;
         }
         auto signature = key ? df::publish::signature_file_text(*key, text) : df::publish::Result<std::string>(std::string());
-        if (key && !(signature && write_file(tag_folder + L"\\manifest.json.sig", *signature) &&
-                     write_file(github + L"\\manifest.json.sig", *signature))) {
-            return false;
+        if (key && !signature) return false;
+        Sha256 digest;
+        digest.update(text.data(), text.size());
+        for (const std::string& name : {digest_signature_name(digest.finish()), std::string(SIGNATURE_FILE_NAME)}) {
+            const std::wstring file = L"\\" + from_utf8(name);
+            if (key && !(write_file(tag_folder + file, *signature) && write_file(github + file, *signature))) return false;
         }
     }
     if (!release.mirror && !(remove_tree(root + L"\\latest.json") && remove_tree(tag_folder))) return false;

@@ -17,8 +17,8 @@ struct ReleaseFile {
     std::wstring source_file;          // publish this file instead of content
     std::optional<std::string> asset;  // none: the derived name; else this name in the manifest
                                        // and on both sources ("": not a GitHub asset)
-    bool on_mirror = true;             // left under the mirror's files folder
-    bool on_github = true;             // left among the GitHub assets
+    bool on_mirror = true;             // left under the mirror's files folder (false: its packed copy neither)
+    bool on_github = true;             // left among the GitHub assets (false: its packed copy neither)
 };
 
 struct ReleaseSpec {
@@ -27,7 +27,8 @@ struct ReleaseSpec {
     std::vector<ReleaseFile> files;
     bool mirror = true;  // keep latest.json and the mirror tree
     bool github = true;  // keep the GitHub files and write the release document
-    std::wstring key_file;  // when set: manifest.json.sig on both sources, made with this key
+    std::wstring key_file;  // when set: the manifest's signature files on both sources, made with this key
+    bool packed = false;    // files get packed copies where they pay, as the tool's default does
 };
 
 // Publishes the release under root (a Windows path) with GitHub asset URLs under base_url;
