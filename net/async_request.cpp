@@ -1,7 +1,7 @@
 #include "net/async_request.h"
 
+#include "app/last_error.h"
 #include "net/cancel.h"
-#include "net/error_text.h"
 #include "net/http_text.h"
 
 #include <memory>

@@ -1,6 +1,7 @@
 #include "app/files.h"
 #include "net/http.h"
 
+#include "app/last_error.h"
 #include "app/log.h"
 #include "net/cancel.h"
 #include "net/error_text.h"

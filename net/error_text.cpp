@@ -27,8 +27,6 @@ std::wstring description_of(std::uint32_t code, std::wstring_view trailing) {
 
 }  // namespace
 
-std::uint32_t last_error_code() { return ::GetLastError(); }
-
 std::string system_error_text(std::uint32_t code) {
     std::wstring description = description_of(code, L"\r\n .");
     std::string text = "error " + std::to_string(code);

@@ -5,10 +5,6 @@
 
 namespace df::setup {
 
-// The calling thread's last error code. Read right after the call that failed, before any other
-// call: the one place the setup reads it.
-std::uint32_t last_error_code();
-
 // "error " + code (unsigned decimal), then ": " + the system's description when it has one.
 std::string system_error_text(std::uint32_t code);
 

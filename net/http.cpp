@@ -1,5 +1,6 @@
 #include "net/http.h"
 
+#include "app/last_error.h"
 #include "app/log.h"
 #include "net/async_request.h"
 #include "net/body_pace.h"

@@ -2,6 +2,7 @@
 // the install job's thread.
 #include "ui/window.h"
 
+#include "app/last_error.h"
 #include "app/log.h"
 #include "folder/folder.h"
 #include "net/error_text.h"
