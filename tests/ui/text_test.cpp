@@ -166,9 +166,10 @@ TEST(TextTable, PlaceholdersMatchInBothLanguages) {
     EXPECT_EQ(placeholders(get_text("files", false)), (P{L"%d", L"%d", L"%.1f", L"%.1f"}));
     EXPECT_EQ(placeholders(get_text("done", false)), (P{L"%s", L"%s"}));
     EXPECT_EQ(placeholders(get_text("failed", false)), (P{L"%s"}));
+    EXPECT_EQ(placeholders(get_text("proxy_ask_named", false)), (P{L"%s"}));
     std::size_t formatted = 0;
     for (const TextEntry& row : TEXT_TABLE) formatted += placeholders(row.english).empty() ? 0 : 1;
-    EXPECT_EQ(formatted, 3u);
+    EXPECT_EQ(formatted, 4u);
 }
 
 TEST(Language, ChinesePrimaryLanguageOnly) {
