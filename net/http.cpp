@@ -56,8 +56,8 @@ void set_request_timeouts(HINTERNET request, int timeout_ms) {
 
 Http::Http(const ProxySettings& proxy) : proxy_(proxy.named), login_(proxy) {
     std::wstring agent = from_utf8(user_agent());
-    // Asynchronous: a call in flight can be ended from outside by closing its request handle,
-    // which a synchronous request must never be.
+    // Asynchronous: a call in flight is ended from outside by closing its request handle, which
+    // must never be done to a synchronous request.
     if (proxy_) {
         // No bypass list: every request of the run goes through the named proxy.
         std::wstring name = from_utf8(proxy_text(*proxy_));
