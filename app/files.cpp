@@ -1,9 +1,12 @@
 #include "app/files.h"
 
 #include "app/handle.h"
+#include "app/last_error.h"
 #include "app/log.h"
 
 #include <algorithm>
+
+#include <windows.h>
 
 namespace df::setup {
 namespace {
@@ -32,7 +35,7 @@ std::uint32_t create_folders(const std::wstring& folder) {
         if (i == 0 || folder[i - 1] == L'\\' || folder[i - 1] == L'/') continue;
         std::wstring prefix = folder.substr(0, i);
         if (::CreateDirectoryW(prefix.c_str(), nullptr)) continue;
-        DWORD err = ::GetLastError();
+        const DWORD err = last_error_code();
         if (err == ERROR_ALREADY_EXISTS && is_folder(prefix)) continue;
         return err;
     }

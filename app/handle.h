@@ -95,6 +95,13 @@ struct LocalMemTraits {
     static type invalid() noexcept { return nullptr; }
     static void close(type p) noexcept { ::LocalFree(reinterpret_cast<HLOCAL>(p)); }
 };
+// Buffers that the system allocates with GlobalAlloc (the texts of WINHTTP_PROXY_INFO).
+template <class T>
+struct GlobalMemTraits {
+    using type = T;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type p) noexcept { ::GlobalFree(reinterpret_cast<HGLOBAL>(p)); }
+};
 // Buffers that COM allocates (SHGetKnownFolderPath, IShellItem::GetDisplayName).
 template <class T>
 struct CoTaskMemTraits {

@@ -39,7 +39,7 @@ ProxySettings proxy_settings(const Options& o, std::string& error) {
         s.no_credentials = PROXY_ASKS_SILENT;
         s.max_asks = 1;  // refused credentials end the run at once
         std::wstring user = o.proxy_user.value_or(L"");
-        s.ask = [user](int, ProxyCredentials& out, const std::atomic<bool>*) {
+        s.ask = [user](const ProxyQuestion&, ProxyCredentials& out, const std::atomic<bool>*) {
             if (user.empty() || !password_from_environment(out.password)) return false;
             out.user = user;
             return true;

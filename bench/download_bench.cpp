@@ -1,4 +1,4 @@
-// One verified download through Http::download, timed:
+// One verified download through Http::fetch_verified and the move into place, timed:
 //   download_bench.exe URL DEST SIZE SHA256 [ATTEMPTS]
 // Prints "elapsed_ms=N ok=0|1 message=..." and exits 0 when the file was delivered.
 //   download_bench.exe --request URL
@@ -56,7 +56,12 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     long long t0 = now_ms();
-    NetError r = http.download(url, dest, size, sha, nullptr, nullptr, attempts);
+    bool present = false;
+    NetError r = http.fetch_verified(url, dest, size, sha, nullptr, nullptr, attempts, present);
+    if (r.ok && !present && !::MoveFileExW(part_path(dest).c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        r.ok = false;
+        r.message = "cannot rename the part file";
+    }
     long long ms = now_ms() - t0;
     std::printf("elapsed_ms=%lld ok=%d message=%s\n", ms, r.ok ? 1 : 0, r.message.c_str());
     return r.ok ? 0 : 1;

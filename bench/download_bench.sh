@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Verified download of a 512 MiB file from the loopback release server through Http::download
+# Verified download of a 512 MiB file from the loopback release server through Http::fetch_verified
 # (download_bench.exe under Wine) against curl + sha256sum on the same server; then the same
 # download cut at 50% and resumed, with the bytes the server sent twice.
 #   bench/download_bench.sh [BUILD_DIR]     (default build/win; needs download_bench built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build/win}" && pwd)
+source tools/wine-env.sh "$build"
 exe="$build/bench/download_bench.exe"
 [ -x "$build/wine-run" ] && [ -f "$exe" ] || { echo "build download_bench in $build first" >&2; exit 2; }
 size_mib=${DF_BENCH_MIB:-512}
@@ -19,7 +20,6 @@ cleanup() {
 }
 trap cleanup EXIT
 mkdir -p "$work/root" "$work/ctl" "$work/out"
-winpath() { echo "Z:$1" | tr / '\\'; }
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
 echo "== generating $size_mib MiB"
@@ -39,9 +39,9 @@ curl_ms=$(( $(now_ms) - t ))
 rm -f "$work/out/f"
 echo "curl: ${curl_ms} ms"
 
-echo "== Http::download (download_bench.exe under Wine)"
+echo "== Http::fetch_verified and the move (download_bench.exe under Wine)"
 t=$(now_ms)
-/usr/bin/time -v -o "$work/time.txt" "$build/wine-run" "$exe" "$url" "$(winpath "$work/out/big.bin")" "$size" "$sha" 2 \
+/usr/bin/time -v -o "$work/time.txt" "$build/wine-run" "$exe" "$url" "$(df_winpath "$work/out/big.bin")" "$size" "$sha" 2 \
   | tee "$work/bench.txt"
 wall_ms=$(( $(now_ms) - t ))
 inner_ms=$(sed -n 's/^elapsed_ms=\([0-9]*\).*/\1/p' "$work/bench.txt")
@@ -52,7 +52,7 @@ echo "download: ${inner_ms} ms inside the process, ${wall_ms} ms with Wine start
 echo "== cut at 50%, resumed"
 : > "$work/ctl/journal.jsonl"
 echo "{\"/big.bin\":{\"cut_after\":$((size / 2)),\"times\":1}}" > "$work/ctl/faults.json"
-"$build/wine-run" "$exe" "$url" "$(winpath "$work/out/big.bin")" "$size" "$sha" 2
+"$build/wine-run" "$exe" "$url" "$(df_winpath "$work/out/big.bin")" "$size" "$sha" 2
 twice=$(python3 -c '
 import json, sys
 sent = sum(json.loads(l)["sent"] for l in open(sys.argv[1]) if l.strip())
@@ -63,6 +63,6 @@ rm -f "$work/out/big.bin" "$work/ctl/faults.json"
 echo
 echo "== results ($size_mib MiB)"
 awk -v a="$inner_ms" -v w="$wall_ms" -v c="$curl_ms" 'BEGIN {
-  printf "ratio Http::download / curl+sha256sum: %.2fx (in-process), %.2fx (with Wine start-up)\n", a / c, w / c }'
+  printf "ratio fetch_verified / curl+sha256sum: %.2fx (in-process), %.2fx (with Wine start-up)\n", a / c, w / c }'
 echo "peak memory of the Wine process: $((peak_kib / 1024)) MiB (${peak_kib} KiB)"
 echo "resumed after a cut at 50%: bytes fetched twice: $twice ($requests requests)"

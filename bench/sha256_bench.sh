@@ -11,6 +11,6 @@ trap 'rm -f "$file"' EXIT
 head -c 1073741824 /dev/urandom > "$file"
 cat "$file" > /dev/null  # both readers start from the page cache
 echo "== sha256_file under Wine"
-/usr/bin/time -f "wall %e s, peak %M KiB" wine "$build/bench/sha256_bench.exe" "Z:${file//\//\\}"
+/usr/bin/time -f "wall %e s, peak %M KiB" wine "$build/bench/sha256_bench.exe" "$(df_winpath "$file")"
 echo "== sha256sum"
 /usr/bin/time -f "wall %e s, peak %M KiB" sha256sum "$file"

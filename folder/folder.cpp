@@ -2,6 +2,7 @@
 
 #include "app/files.h"
 #include "app/handle.h"
+#include "app/last_error.h"
 #include "app/log.h"
 #include "folder/known_folder.h"
 #include "net/error_text.h"
@@ -38,7 +39,7 @@ bool can_write_folder(const std::wstring& folder, std::string* error) {
     UniqueFile file(::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_TEMPORARY, nullptr));
     if (!file) {
-        DWORD code = ::GetLastError();
+        DWORD code = last_error_code();
         if (error) *error = system_error_text(code);
         return false;
     }

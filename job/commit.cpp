@@ -1,6 +1,7 @@
 #include "job/commit.h"
 
 #include "app/handle.h"
+#include "app/last_error.h"
 #include "app/log.h"
 #include "job/in_use.h"
 #include "job/present_files.h"
@@ -20,7 +21,7 @@ bool exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()
 DWORD move(const std::wstring& from, const std::wstring& to, bool replace = false) {
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (::MoveFileExW(from.c_str(), to.c_str(), flags)) return 0;
-    return ::GetLastError();
+    return last_error_code();
 }
 
 // How far the commit got with one destination.
@@ -92,7 +93,7 @@ std::optional<Failure> flush_file(const std::wstring& path) {
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file && ::FlushFileBuffers(file.get())) return std::nullopt;
-    const DWORD code = ::GetLastError();
+    const DWORD code = last_error_code();
     return Failure{FailureKind::local_fault, "cannot flush " + to_utf8(path) + ": " + system_error_text(code)};
 }
 

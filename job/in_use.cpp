@@ -1,6 +1,7 @@
 #include "job/in_use.h"
 
 #include "app/handle.h"
+#include "app/last_error.h"
 #include "app/log.h"
 #include "net/error_text.h"
 
@@ -82,7 +83,7 @@ Obstacle obstacle_to_replace(const std::wstring& path, std::string* reason) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (file) return Obstacle::none;
-    const DWORD code = ::GetLastError();
+    const DWORD code = last_error_code();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return Obstacle::none;
     if (code == ERROR_SHARING_VIOLATION) return Obstacle::in_use;
     *reason = system_error_text(code);

@@ -1,5 +1,6 @@
 #include "job/piece_file.h"
 
+#include "app/last_error.h"
 #include "app/log.h"
 #include "net/error_text.h"
 
@@ -27,7 +28,7 @@ DWORD write_at(HANDLE f, std::uint64_t offset, const char* data, std::size_t n) 
         at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         const DWORD chunk = n > 0x40000000u ? 0x40000000u : static_cast<DWORD>(n);
         DWORD wrote = 0;
-        if (!::WriteFile(f, data, chunk, &wrote, &at)) return ::GetLastError();
+        if (!::WriteFile(f, data, chunk, &wrote, &at)) return last_error_code();
         if (wrote != chunk) return ERROR_DISK_FULL;
         offset += chunk;
         data += chunk;
@@ -54,7 +55,7 @@ std::unique_ptr<PieceFile> PieceFile::open(const std::wstring& part, const std::
     UniqueFile file(::CreateFileW(part.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        const DWORD code = ::GetLastError();
+        const DWORD code = last_error_code();
         failure = Failure{FailureKind::local_fault, "cannot write " + to_utf8(part) + ": " + system_error_text(code)};
         return nullptr;
     }
@@ -135,7 +136,7 @@ void PieceFile::save_locked() {
 
 unsigned long PieceFile::finish(bool flush) {
     std::lock_guard lock(mutex_);
-    DWORD code = (!flush || ::FlushFileBuffers(file_.get())) ? 0 : ::GetLastError();
+    DWORD code = (!flush || ::FlushFileBuffers(file_.get())) ? 0 : last_error_code();
     file_.reset();
     ::DeleteFileW(record_path_.c_str());
     return code;

@@ -2,6 +2,7 @@
 
 #include "app/files.h"
 #include "app/handle.h"
+#include "app/last_error.h"
 #include "app/log.h"
 #include "folder/folder_rules.h"
 #include "job/commit.h"
@@ -32,7 +33,7 @@ std::optional<Failure> mark(const std::wstring& exe, PresentFiles& present) {
     UniqueFile file(::CreateFileW(part.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        const DWORD code = ::GetLastError();
+        const DWORD code = last_error_code();
         if (code == ERROR_FILE_EXISTS) return std::nullopt;
         return Failure{FailureKind::local_fault, "cannot write " + to_utf8(part) + ": " + system_error_text(code)};
     }

@@ -1,6 +1,7 @@
 #include "job/unpack.h"
 
 #include "app/handle.h"
+#include "app/last_error.h"
 #include "app/log.h"
 #include "net/error_text.h"
 #include "net/inflate.h"
@@ -23,17 +24,17 @@ std::optional<Failure> unpack(const std::wstring& packed, const std::wstring& pa
     {
         UniqueFile in(::CreateFileW(packed.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        const DWORD in_error = in ? 0 : ::GetLastError();
+        const DWORD in_error = in ? 0 : last_error_code();
         UniqueFile out(::CreateFileW(part.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        const DWORD out_error = out ? 0 : ::GetLastError();
+        const DWORD out_error = out ? 0 : last_error_code();
         Sha256 digest;
         BoundedInflate stream(size);
         DWORD write_error = 0;
         auto sink = [&](const char* data, std::size_t n) {
             DWORD wrote = 0;
             if (!::WriteFile(out.get(), data, static_cast<DWORD>(n), &wrote, nullptr)) {
-                write_error = ::GetLastError();
+                write_error = last_error_code();
             } else if (wrote != n) {
                 write_error = ERROR_DISK_FULL;
             }
@@ -68,7 +69,7 @@ std::optional<Failure> unpack(const std::wstring& packed, const std::wstring& pa
             failure = mismatch("hash mismatch for " + url + " (got " + std::to_string(stream.produced()) +
                                " bytes inflated)");
         } else if (!::FlushFileBuffers(out.get())) {
-            const DWORD code = ::GetLastError();
+            const DWORD code = last_error_code();
             failure = Failure{FailureKind::local_fault, "cannot write " + to_utf8(part) + ": " + system_error_text(code)};
         }
     }

@@ -1,11 +1,11 @@
 #include "app/files.h"
 #include "net/http.h"
 
+#include "app/last_error.h"
 #include "app/log.h"
+#include "net/cancel.h"
 #include "net/error_text.h"
 #include "net/sha256.h"
-
-#include <system_error>
 
 namespace df::setup {
 
@@ -56,8 +56,14 @@ UniqueFile open_part(const std::wstring& path, bool append) {
 
 // The calling thread's last error code, never 0: a failure that left none counts as a write fault.
 DWORD failure_code() {
-    DWORD code = ::GetLastError();
+    const DWORD code = last_error_code();
     return code != 0 ? code : ERROR_WRITE_FAULT;
+}
+
+NetError cancelled_result() {
+    NetError r = download_failure("cancelled");
+    r.cancelled = true;
+    return r;
 }
 
 // Rewinds the part file and cuts it to 0 bytes; 0, or the system error code of the failure.
@@ -83,23 +89,9 @@ DWORD write_all(HANDLE f, const char* data, std::uint64_t n) {
 
 }  // namespace
 
-NetError Http::download(const std::string& url, const std::wstring& dest, std::uint64_t expected_size,
-                        const std::string& expected_sha256, const std::atomic<bool>* cancel,
-                        const ByteProgress& progress, int attempts) {
-    bool present = false;
-    NetError r = fetch_verified(url, dest, expected_size, expected_sha256, cancel, progress, attempts, present);
-    if (!r.ok || present) return r;
-    const std::wstring part = part_path(dest);
-    if (!::MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        DWORD code = ::GetLastError();
-        return local_failure("cannot rename " + to_utf8(part) + ": " + system_error_text(code));
-    }
-    return r;
-}
-
-bool holds_digest(const std::wstring& path, const std::string& expected_sha256) {
+bool holds_digest(const std::wstring& path, const std::string& expected_sha256, const std::atomic<bool>* cancel) {
     if (expected_sha256.empty() || !is_plain_file(path)) return false;
-    auto digest = sha256_file(path);
+    auto digest = sha256_file(path, nullptr, cancel);
     return digest && digest_equals(*digest, expected_sha256);
 }
 
@@ -111,7 +103,7 @@ NetError Http::fetch_verified(const std::string& url, const std::wstring& dest, 
         create_folders(parent);  // a failure shows at the open
     }
     // A destination that already holds the expected bytes needs no traffic at all.
-    if (holds_digest(dest, expected_sha256)) {
+    if (holds_digest(dest, expected_sha256, cancel)) {
         already_present = true;
         NetError ok;
         ok.ok = true;
@@ -128,11 +120,7 @@ NetError Http::fetch_part(const std::string& url, const std::wstring& part, std:
     NetError last;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         const bool last_attempt = attempt == attempts;
-        if (cancel && cancel->load()) {
-            NetError r = download_failure("cancelled");
-            r.cancelled = true;
-            return r;
-        }
+        if (is_set(cancel)) return cancelled_result();
 
         std::uint64_t have = part_size(part);
         bool fresh = false;
@@ -203,18 +191,21 @@ NetError Http::fetch_part(const std::string& url, const std::wstring& part, std:
                 continue;
             }
             if (!r.ok) {
-                if (last_attempt) {
-                    r.message = "download failed after " + std::to_string(attempts) + " attempts: " + r.message;
+                // A body slower than the pace rule is this source's fault, no passing one: no
+                // further attempt here, so that another source takes the file at once.
+                if (last_attempt || r.too_slow) {
+                    r.message = "download failed after " + std::to_string(attempt) + " attempts: " + r.message;
                     return r;
                 }
-                ::Sleep(retry_pause_ms(attempt));
+                if (pause_unless_cancelled(retry_pause_ms(attempt), cancel)) return cancelled_result();
                 continue;
             }
         }
 
         // Verification: size and digest of what is now in the part file.
         std::uint64_t n = 0;
-        auto digest = sha256_file(part, &n);
+        auto digest = sha256_file(part, &n, cancel);
+        if (!digest && is_set(cancel)) return cancelled_result();  // unread, not wrong: the part stays
         bool size_ok = expected_size == 0 || n == expected_size;
         bool digest_ok = expected_sha256.empty() || (digest && digest_equals(*digest, expected_sha256));
         if (size_ok && digest_ok) {

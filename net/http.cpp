@@ -1,10 +1,11 @@
 #include "net/http.h"
 
+#include "app/last_error.h"
 #include "app/log.h"
+#include "net/async_request.h"
 #include "net/body_pace.h"
+#include "net/cancel.h"
 #include "net/error_text.h"
-
-#include <vector>
 
 namespace df::setup {
 
@@ -22,8 +23,6 @@ NetError cancelled_result(std::uint32_t status) {
     r.cancelled = true;
     return r;
 }
-
-bool is_set(const std::atomic<bool>* cancel) { return cancel && cancel->load(); }
 
 // A response header as text (empty when the answer has none).
 std::string header_text(HINTERNET request, DWORD query) {
@@ -43,36 +42,34 @@ std::string net_error_code_text(unsigned long code) {
 }
 
 std::string last_error_text(const char* what) {
-    DWORD code = ::GetLastError();
+    const std::uint32_t code = last_error_code();
     return std::string(what) + ": " + net_error_code_text(code);
 }
 
 void set_request_timeouts(HINTERNET request, int timeout_ms) {
     int receive = receive_timeout_ms(timeout_ms);
     ::WinHttpSetTimeouts(request, timeout_ms, timeout_ms, timeout_ms, receive);
-    // The wait for the response headers has its own time-out, and some WinHTTP implementations
-    // do not derive it from the receive time-out: a server that accepts and never answers
-    // would otherwise hold the run for good.
+    // The wait for the response headers has a time-out of its own: it gets the receive time-out.
     DWORD value = static_cast<DWORD>(receive);
     ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &value, sizeof value);
 }
 
 Http::Http(const ProxySettings& proxy) : proxy_(proxy.named), login_(proxy) {
     std::wstring agent = from_utf8(user_agent());
+    // Asynchronous: a call in flight is ended from outside by closing its request handle, which
+    // must never be done to a synchronous request.
     if (proxy_) {
-        // No bypass list: every request of the run goes through the named proxy. Windows sends
-        // the request line to it in absolute form ("GET http://host/x"); Wine's WinHTTP sends
-        // origin form ("GET /x" with a Host header), which proxies accept as well.
+        // No bypass list: every request of the run goes through the named proxy.
         std::wstring name = from_utf8(proxy_text(*proxy_));
         session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, name.c_str(),
-                                     WINHTTP_NO_PROXY_BYPASS, 0));
+                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
     } else {
         session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                 WINHTTP_NO_PROXY_BYPASS, 0));
+                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
     }
     if (!session_ && !proxy_) {
         session_.reset(::WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                     WINHTTP_NO_PROXY_BYPASS, 0));
+                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
     }
     if (session_) {
         DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
@@ -93,6 +90,26 @@ NetError Http::get_text(const std::string& url, std::string& out, const std::ato
     });
 }
 
+std::string Http::proxy_of(HINTERNET request, bool secure) const {
+    if (proxy_) return proxy_text(*proxy_);
+    WINHTTP_PROXY_INFO info{};
+    DWORD size = sizeof info;
+    if (!::WinHttpQueryOption(request, WINHTTP_OPTION_PROXY, &info, &size)) return {};
+    UniqueHandle<GlobalMemTraits<LPWSTR>> list(info.lpszProxy), bypass(info.lpszProxyBypass);
+    if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || !list) return {};
+    return proxy_for_scheme(to_utf8(list.get()), secure);
+}
+
+std::string Http::send_failure(std::uint32_t code) const {
+    // Through a named proxy the only connection is the one to the proxy: not reaching it, and
+    // its silence, are the proxy's.
+    if (proxy_ && (code == ERROR_WINHTTP_CANNOT_CONNECT || code == ERROR_WINHTTP_NAME_NOT_RESOLVED ||
+                   code == ERROR_WINHTTP_TIMEOUT)) {
+        return proxy_unreachable_text(*proxy_, net_error_code_text(code));
+    }
+    return "send: " + net_error_code_text(code);
+}
+
 NetError Http::request(const std::string& url, const ByteRange& range, const std::atomic<bool>* cancel,
                        int timeout_ms, const BodySink& sink, const HeadCheck& head) {
     if (!session_) return failure("winhttp unavailable");
@@ -105,10 +122,8 @@ NetError Http::request(const std::string& url, const ByteRange& range, const std
     parts.dwHostNameLength = static_cast<DWORD>(-1);
     parts.dwUrlPathLength = static_cast<DWORD>(-1);
     parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (wide_url.empty() || !::WinHttpCrackUrl(wide_url.c_str(), 0, 0, &parts)) {
-        if (wide_url.empty()) ::SetLastError(ERROR_WINHTTP_INVALID_URL);
-        return failure(last_error_text("bad url") + in_url);
-    }
+    if (wide_url.empty()) return failure("bad url: " + net_error_code_text(ERROR_WINHTTP_INVALID_URL) + in_url);
+    if (!::WinHttpCrackUrl(wide_url.c_str(), 0, 0, &parts)) return failure(last_error_text("bad url") + in_url);
     // The cracked parts point into wide_url and are not terminated: copy them by length.
     std::wstring host(parts.lpszHostName ? parts.lpszHostName : L"", parts.lpszHostName ? parts.dwHostNameLength : 0);
     std::wstring path = request_path(
@@ -117,47 +132,47 @@ NetError Http::request(const std::string& url, const ByteRange& range, const std
                           parts.lpszExtraInfo ? parts.dwExtraInfoLength : 0));
     bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-    // Declared in this order so the request handle closes before the connection.
+    // Declared in this order so the request closes before the connection.
     UniqueInternet connection(::WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
     if (!connection) return failure(last_error_text("connect") + in_url);
+    AsyncRequest req;
     auto open_request = [&] {
-        UniqueInternet r(::WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                              WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
-        if (r) set_request_timeouts(r.get(), timeout_ms);
-        return r;
+        const std::uint32_t code = req.open(connection.get(), path, secure);
+        if (code == 0) set_request_timeouts(req.get(), timeout_ms);
+        return code;
     };
-    UniqueInternet req = open_request();
-    if (!req) return failure(last_error_text("request") + in_url);
+    if (std::uint32_t code = open_request()) return failure("request: " + net_error_code_text(code) + in_url);
 
     std::wstring headers = from_utf8(request_headers(range));
+    const std::uint64_t receive_span = static_cast<std::uint64_t>(receive_timeout_ms(timeout_ms));
+    constexpr std::uint64_t CLOCK_STEP_MS = 16;  // the step of GetTickCount64 on Windows, at most
     DWORD status = 0;
     ProxyAuthState auth;
     // A 407 is answered and the request sent again (new credentials on a fresh handle); a
     // handful of rounds covers the logon, the credentials and a second ask.
     for (int round = 0;; ++round) {
-        bool sent = ::WinHttpSendRequest(req.get(), headers.c_str(), static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA,
-                                         0, 0, 0) &&
-                    ::WinHttpReceiveResponse(req.get(), nullptr);
-        if (!sent) {
-            DWORD code = ::GetLastError();
-            if (is_set(cancel)) return cancelled_result(0);
-            // With a named proxy the only connection is the one to the proxy.
-            if (proxy_ && (code == ERROR_WINHTTP_CANNOT_CONNECT || code == ERROR_WINHTTP_NAME_NOT_RESOLVED)) {
-                return failure(proxy_unreachable_text(*proxy_, net_error_code_text(code)) + in_url);
-            }
-            return failure("send: " + net_error_code_text(code) + in_url);
+        // The answer's head is due within the receive time-out of the send: a failure then or
+        // later is that time-out, whatever code the platform gives it.
+        const std::uint64_t head_due = ::GetTickCount64() + receive_span;
+        CallEnd sent = req.send(headers, cancel, head_due);
+        if (sent.kind == CallEnd::done) sent = req.receive(cancel, head_due);
+        if (sent.kind != CallEnd::done) {
+            if (sent.kind == CallEnd::cancelled || is_set(cancel)) return cancelled_result(0);
+            const bool late = sent.kind == CallEnd::too_late || ::GetTickCount64() + CLOCK_STEP_MS >= head_due;
+            return failure(send_failure(late ? ERROR_WINHTTP_TIMEOUT : sent.error) + in_url);
         }
         status = 0;
         DWORD status_size = sizeof status;
         ::WinHttpQueryHeaders(req.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX);
         if (status != HTTP_STATUS_PROXY_AUTH_REQ || round >= 8) break;
-        ProxyAuthStep step = login_.answer(req.get(), auth, cancel);
+        ProxyAuthStep step = login_.answer(req.get(), auth, cancel, proxy_of(req.get(), secure));
         if (step.kind == ProxyAuthStep::cancelled || is_set(cancel)) return cancelled_result(status);
         if (step.kind == ProxyAuthStep::fail) return failure(step.message + in_url, status);
         if (step.kind == ProxyAuthStep::reopen) {
-            req = open_request();
-            if (!req) return failure(last_error_text("request") + in_url);
+            if (std::uint32_t code = open_request()) {
+                return failure("request: " + net_error_code_text(code) + in_url, status);
+            }
         }
     }
     if (status == 404) {
@@ -168,7 +183,7 @@ NetError Http::request(const std::string& url, const ByteRange& range, const std
     if (status != 200 && status != 206) return failure("http " + std::to_string(status) + in_url, status);
 
     // What the answer announced, so that a connection closed before the end is told apart from
-    // a complete body: some WinHTTP implementations end the read loop normally in that case.
+    // a complete body, which a read of 0 bytes alone does not do.
     const std::string content_range = header_text(req.get(), WINHTTP_QUERY_CONTENT_RANGE);
     std::optional<std::uint64_t> announced =
         announced_body_length(header_text(req.get(), WINHTTP_QUERY_CONTENT_LENGTH), content_range);
@@ -178,61 +193,52 @@ NetError Http::request(const std::string& url, const ByteRange& range, const std
         return r;
     }
 
-    std::vector<char> buffer(READ_BUFFER_SIZE, 0);
     std::uint64_t received = 0;
-    // The pace rule over a sliding span of the receive time-out, from the start of the body; its
-    // failure is worded as the platform's own time-out, so callers treat both alike.
-    const DWORD receive_span = static_cast<DWORD>(receive_timeout_ms(timeout_ms));
+    // The pace rule over a sliding span of the receive time-out, from the start of the body. Its
+    // failure is worded as a time-out and ends the request as too slow.
     BodyPace pace(::GetTickCount64(), receive_span, MIN_BYTES_PER_RECEIVE_TIMEOUT);
-    auto pace_failure = [&] { return failure("read: " + net_error_code_text(ERROR_WINHTTP_TIMEOUT) + in_url, status); };
-    constexpr DWORD CLOCK_STEP_MS = 16;  // the step of GetTickCount64 on Windows, at most
-    DWORD wait_ms = receive_span;        // the receive time-out the request has now
+    auto pace_failure = [&] {
+        NetError r = failure("read: " + net_error_code_text(ERROR_WINHTTP_TIMEOUT) + in_url, status);
+        r.too_slow = true;
+        return r;
+    };
     for (;;) {
         if (is_set(cancel)) return cancelled_result(status);
-        // A wait lasts no longer than the pace allows (and a clock step more, so it never ends
-        // before the pace has failed), so a body that falls short is cut then, not at its next
-        // byte. Within a grain of the full span the full time-out stays: no call per chunk for a
-        // healthy body. A platform that keeps the first time-out for the whole body still cuts
-        // it at the check below, when the next bytes come.
-        const std::uint64_t left = pace.time_left(::GetTickCount64());
+        // Each wait ends when the pace rule fails (and a clock step more, so never before it has),
+        // so a body that falls short is cut then, not at its next byte.
+        const std::uint64_t now = ::GetTickCount64();
+        const std::uint64_t left = pace.time_left(now);
         if (left == 0) return pace_failure();
-        const DWORD wanted =
-            left + pace.grain_ms() >= receive_span ? receive_span : static_cast<DWORD>(left) + CLOCK_STEP_MS;
-        if (wanted != wait_ms) {
-            wait_ms = wanted;
-            ::WinHttpSetTimeouts(req.get(), timeout_ms, timeout_ms, timeout_ms, static_cast<int>(wait_ms));
-        }
-        // Ask what has arrived first and read no more than that: some WinHTTP implementations
-        // fill the whole buffer before returning, so a slow or stalled answer would hold back
-        // bytes already received (lost on a time-out, unseen by progress and cancel).
-        DWORD available = 0;
-        if (!::WinHttpQueryDataAvailable(req.get(), &available)) {
-            std::string text = last_error_text("read");
-            // A wait that ended after the pace failed (Wine words its time-out as a socket's).
-            if (!pace.holds(::GetTickCount64())) return pace_failure();
-            return failure(text + in_url, status);
-        }
+        const std::uint64_t deadline = left > UINT64_MAX / 2 ? 0 : now + left + CLOCK_STEP_MS;
+        // Ask what has arrived first and read no more than that, so that bytes already received
+        // reach the sink (and progress) at once instead of waiting to fill the buffer.
+        CallEnd available = req.query_available(cancel, deadline);
+        if (available.kind == CallEnd::cancelled) return cancelled_result(status);
         // What arrives after the span came up short does not undo the failure.
-        const ULONGLONG arrived_at = ::GetTickCount64();
-        if (!pace.holds(arrived_at)) return pace_failure();
-        DWORD want = (available == 0 || available > READ_BUFFER_SIZE) ? READ_BUFFER_SIZE : available;
-        DWORD got = 0;
-        if (!::WinHttpReadData(req.get(), buffer.data(), want, &got)) {
-            return failure(last_error_text("read") + in_url, status);
+        const std::uint64_t arrived_at = ::GetTickCount64();
+        if (available.kind == CallEnd::too_late || !pace.holds(arrived_at)) return pace_failure();
+        if (available.kind == CallEnd::failed) {
+            return failure("read: " + net_error_code_text(available.error) + in_url, status);
         }
-        if (got == 0) {
+        const std::uint32_t want =
+            (available.bytes == 0 || available.bytes > READ_BUFFER_SIZE) ? READ_BUFFER_SIZE : available.bytes;
+        CallEnd got = req.read(want, cancel, deadline);
+        if (got.kind == CallEnd::cancelled) return cancelled_result(status);
+        if (got.kind == CallEnd::too_late) return pace_failure();
+        if (got.kind == CallEnd::failed) return failure("read: " + net_error_code_text(got.error) + in_url, status);
+        if (got.bytes == 0) {
             if (announced && received < *announced) return failure("read: connection closed early" + in_url, status);
             NetError ok;
             ok.ok = true;
             ok.http_status = status;
             return ok;
         }
-        received += got;
-        received_.fetch_add(got);
-        if (!sink(buffer.data(), got, static_cast<int>(status))) {
+        received += got.bytes;
+        received_.fetch_add(got.bytes);
+        if (!sink(req.data(), got.bytes, static_cast<int>(status))) {
             return failure("write failed or response too large" + in_url, status);
         }
-        pace.arrived(arrived_at, got);
+        pace.arrived(arrived_at, got.bytes);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// The setup's only HTTP client (WinHTTP, synchronous) and the resumable verified download.
+// The setup's only HTTP client (WinHTTP, asynchronous: every wait of a request ends at once on
+// the run's cancel flag) and the resumable verified download.
 #include "app/handle.h"
 #include "net/http_text.h"
 #include "net/net_error.h"
@@ -30,12 +31,13 @@ using HeadCheck = std::function<bool(const ResponseHead& head)>;
 
 class Http {
 public:
-    // Opens WinHTTP (automatic proxy, then default proxy); never fails, see is_open().
+    // Opens an asynchronous WinHTTP session (automatic proxy, then default proxy); never fails,
+    // see is_open().
     Http() : Http(ProxySettings{}) {}
-    // Opens WinHTTP through proxy.named when set (every request goes there, https through
-    // CONNECT), else as Http(); a 407 is answered as proxy says.
+    // Opens it through proxy.named when set (every request goes there, https through CONNECT),
+    // else as Http(); a 407 is answered as proxy says.
     explicit Http(const ProxySettings& proxy);
-    // Takes an already opened WinHTTP session, or none (every request then fails).
+    // Takes an already opened asynchronous WinHTTP session, or none (every request then fails).
     explicit Http(UniqueInternet session) : session_(std::move(session)), login_(ProxySettings{}) {}
     Http(const Http&) = delete;
     Http& operator=(const Http&) = delete;
@@ -47,25 +49,24 @@ public:
     NetError get_text(const std::string& url, std::string& out, const std::atomic<bool>* cancel,
                       int timeout_ms, std::uint64_t max_bytes);
 
-    // Delivers url to dest through dest + ".part": resumes, retries, verifies size and digest.
-    NetError download(const std::string& url, const std::wstring& dest, std::uint64_t expected_size,
-                      const std::string& expected_sha256, const std::atomic<bool>* cancel,
-                      const ByteProgress& progress, int attempts);
-
-    // download without the final move: on success either dest already holds the digest
-    // (already_present set) or part_path(dest) holds the verified bytes, dest untouched.
+    // Fetches url for dest through part_path(dest): resumes, retries, verifies size and digest.
+    // On success either dest already holds the digest (already_present set) or part_path(dest)
+    // holds the verified bytes; dest is never touched.
     NetError fetch_verified(const std::string& url, const std::wstring& dest, std::uint64_t expected_size,
                             const std::string& expected_sha256, const std::atomic<bool>* cancel,
                             const ByteProgress& progress, int attempts, bool& already_present);
 
     // The attempts of fetch_verified on their own: url into the part file part (resumed from what
     // it holds), verified by size and digest; the file at part holds the verified bytes on success.
+    // The pauses between attempts and the digest end early on cancel (the part file kept); an
+    // answer cut by the pace rule (too_slow) ends the attempts at once.
     NetError fetch_part(const std::string& url, const std::wstring& part, std::uint64_t expected_size,
                         const std::string& expected_sha256, const std::atomic<bool>* cancel,
                         const ByteProgress& progress, int attempts);
 
     // One GET of range (Range header unless it is the whole file); an answer of 200 or 206 is
-    // shown to head (when set) first, and when it passes its body goes to sink.
+    // shown to head (when set) first, and when it passes its body goes to sink. Returns within
+    // CANCEL_LOOK_MS of cancel being set, and cuts a body slower than the pace rule (too_slow).
     NetError request(const std::string& url, const ByteRange& range, const std::atomic<bool>* cancel, int timeout_ms,
                      const BodySink& sink, const HeadCheck& head = {});
     // One GET from byte range_from to the end of the file.
@@ -82,20 +83,29 @@ public:
     std::string proxy_failure() const { return login_.failure(); }
 
 private:
+    // "HOST:PORT" of the proxy that request (secure: https) goes through: the named one, or the
+    // one the system chose for it; empty when the system does not say.
+    std::string proxy_of(HINTERNET request, bool secure) const;
+    // The message of a send, or of the wait for the answer's head, that failed with code.
+    std::string send_failure(std::uint32_t code) const;
+
     UniqueInternet session_;
     std::optional<ProxyAddress> proxy_;  // the named proxy, for messages
     ProxyLogin login_;                   // shared by every transfer of the run
     std::atomic<std::uint64_t> received_{0};  // body bytes received, by all transfers
 };
 
-// Whether path is a plain file whose SHA-256 equals expected_sha256 (never for an empty one).
-bool holds_digest(const std::wstring& path, const std::string& expected_sha256);
+// Whether path is a plain file whose SHA-256 equals expected_sha256 (never for an empty one, nor
+// once cancel is set).
+bool holds_digest(const std::wstring& path, const std::string& expected_sha256,
+                  const std::atomic<bool>* cancel = nullptr);
 
 // Sets the resolve, connect and send time-outs of a request handle to timeout_ms and the
 // receive and response-header time-outs to receive_timeout_ms(timeout_ms); results ignored.
+// The request core's own deadlines come first; these are the platform's backstop.
 void set_request_timeouts(HINTERNET request, int timeout_ms);
 
-// what + ": " + the text of the calling thread's last error (read first, before anything else).
+// what + ": " + the text of the calling thread's last error code (last_error_code, read first).
 std::string last_error_text(const char* what);
 // The message text of a WinHTTP or system error code, as last_error_text words it.
 std::string net_error_code_text(unsigned long code);

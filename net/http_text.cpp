@@ -1,16 +1,8 @@
 #include "net/http_text.h"
 
-namespace df::setup {
+#include "net/ascii.h"
 
-bool starts_with_nocase(std::string_view s, std::string_view prefix) {
-    if (s.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = s[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
-}
+namespace df::setup {
 
 std::string user_agent() { return std::string("duskfern-setup/") + SETUP_VERSION + " (+" + PROJECT_PAGE + ")"; }
 
@@ -22,7 +14,14 @@ std::optional<std::string> winhttp_code_text(std::uint32_t code) {
         case 12017: return std::string("cancelled");
         case 12029: return std::string("cannot connect");
         case 12030: return std::string("connection reset");
+        case 12037: return std::string("certificate expired or not yet valid");
+        case 12038: return std::string("certificate name does not match");
+        case 12044: return std::string("the server asks for a client certificate");
+        case 12045: return std::string("certificate not trusted");
+        case 12157: return std::string("TLS failure (secure channel error)");
+        case 12169: return std::string("certificate not valid");
         case 12175: return std::string("TLS failure");
+        case 12179: return std::string("certificate not valid for this use");
         default: return "winhttp error " + std::to_string(code);
     }
 }

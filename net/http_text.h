@@ -16,14 +16,12 @@ inline constexpr int DOWNLOAD_TIMEOUT_MS = 15000;
 // that drips slower fails as a time-out (each single wait would never trip it).
 inline constexpr std::uint64_t MIN_BYTES_PER_RECEIVE_TIMEOUT = 1024;
 
-// Whether s begins with prefix (lower case ASCII), A to Z in s folded onto a to z.
-bool starts_with_nocase(std::string_view s, std::string_view prefix);
-
 // "duskfern-setup/" + SETUP_VERSION + " (+" + PROJECT_PAGE + ")".
 std::string user_agent();
 
-// The text of a WinHTTP code (12000 to 12193): its name from the table or "winhttp error " + code;
-// nothing for a code outside that range (those are system codes).
+// The text of a WinHTTP code (12000 to 12193): its name from the table (time-outs, connection,
+// TLS and certificate failures in plain words) or "winhttp error " + code; nothing for a code
+// outside that range (those are system codes).
 std::optional<std::string> winhttp_code_text(std::uint32_t code);
 
 // Which bytes of a file a request asks for: from first to its end, or through last when set.

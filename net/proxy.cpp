@@ -1,6 +1,6 @@
 #include "net/proxy.h"
 
-#include "net/http_text.h"
+#include "net/ascii.h"
 
 namespace df::setup {
 namespace {
@@ -73,6 +73,32 @@ ProxyProblem parse_proxy(std::string_view v, ProxyAddress& out) {
 }
 
 std::string proxy_text(const ProxyAddress& p) { return p.host + ":" + std::to_string(p.port); }
+
+std::string proxy_for_scheme(std::string_view list, bool secure) {
+    const std::string_view wanted = secure ? "https" : "http";
+    std::string_view first_plain;
+    while (!list.empty()) {
+        const std::size_t end = list.find_first_of("; \t\r\n");
+        std::string_view entry = list.substr(0, end);
+        list = end == std::string_view::npos ? std::string_view() : list.substr(end + 1);
+        if (entry.empty()) continue;
+        std::string_view scheme;
+        if (const std::size_t eq = entry.find('='); eq != std::string_view::npos) {
+            scheme = entry.substr(0, eq);
+            entry.remove_prefix(eq + 1);
+        }
+        if (const std::size_t sep = entry.find("://"); sep != std::string_view::npos) entry.remove_prefix(sep + 3);
+        if (entry.empty()) continue;
+        if (!scheme.empty() && equals_nocase(scheme, wanted)) return std::string(entry);
+        if (scheme.empty() && first_plain.empty()) first_plain = entry;
+    }
+    return std::string(first_plain);
+}
+
+std::string proxy_question_line(const ProxyQuestion& q) {
+    const std::string who = q.proxy.empty() ? "the proxy" : "the proxy " + q.proxy;
+    return who + " asks for a user name and password (http 407, " + q.scheme + ")";
+}
 
 std::string proxy_unreachable_text(const ProxyAddress& p, const std::string& system_text) {
     return "cannot reach the proxy " + proxy_text(p) + ": " + system_text;

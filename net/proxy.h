@@ -28,6 +28,11 @@ ProxyProblem parse_proxy(std::string_view value, ProxyAddress& out);
 // "HOST:PORT", as WinHTTP takes a named proxy and as messages name it.
 std::string proxy_text(const ProxyAddress& p);
 
+// The proxy for a request (secure: https) in a WinHTTP proxy list (entries apart by ';' or
+// white space, each "[SCHEME=][SCHEME://]HOST[:PORT]"): the first entry for the request's
+// scheme, else the first without one; "HOST[:PORT]", or empty when the list has none.
+std::string proxy_for_scheme(std::string_view list, bool secure);
+
 // The failure of a request that a named proxy could not carry: "cannot reach the proxy " +
 // HOST:PORT + ": " + the system's text.
 std::string proxy_unreachable_text(const ProxyAddress& p, const std::string& system_text);
@@ -55,10 +60,24 @@ struct ProxyCredentials {
 // Overwrites the whole capacity of s and empties it.
 void wipe_text(std::wstring& s);
 
-// Fills out with credentials for the proxy; attempt is 1 for the first ask of the run and 2
-// and more after refused ones. False when there are none (the user cancelled, or nothing was
-// given). May block (the window asks the user); returns early when cancel is set.
-using CredentialSource = std::function<bool(int attempt, ProxyCredentials& out, const std::atomic<bool>* cancel)>;
+// What a proxy's 407 asks of the run.
+struct ProxyQuestion {
+    int attempt = 1;     // 1 for the first ask of the run, 2 and more after refused ones
+    std::string proxy;   // "HOST:PORT" of the proxy that asks; empty when the system does not say
+    std::string scheme;  // the scheme the answer would go in: "Basic", "Digest", "NTLM", "Negotiate"
+    // Basic: the password would cross the network as readable as the user name.
+    bool unencrypted() const { return scheme == "Basic"; }
+};
+
+// The log line of a question: "the proxy HOST:PORT asks for a user name and password (http 407,
+// SCHEME)", with "the proxy" alone when its name is not known. Never holds a credential.
+std::string proxy_question_line(const ProxyQuestion& q);
+
+// Fills out with credentials for the proxy that asks q. False when there are none (the user
+// cancelled, or nothing was given). May block (the window asks the user); returns within a
+// fraction of a second once cancel is set.
+using CredentialSource =
+    std::function<bool(const ProxyQuestion& q, ProxyCredentials& out, const std::atomic<bool>* cancel)>;
 
 // How the run reaches the network: the system's proxy settings or a named proxy, and where
 // credentials for a proxy that asks come from.

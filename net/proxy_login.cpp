@@ -1,5 +1,8 @@
 #include "net/proxy_login.h"
 
+#include "app/log.h"
+#include "net/cancel.h"
+
 #include <windows.h>
 
 namespace df::setup {
@@ -14,7 +17,15 @@ DWORD scheme_for_credentials(DWORD supported) {
     return 0;
 }
 
-bool is_set(const std::atomic<bool>* cancel) { return cancel && cancel->load(); }
+const char* scheme_name(DWORD scheme) {
+    switch (scheme) {
+        case WINHTTP_AUTH_SCHEME_NEGOTIATE: return "Negotiate";
+        case WINHTTP_AUTH_SCHEME_NTLM: return "NTLM";
+        case WINHTTP_AUTH_SCHEME_DIGEST: return "Digest";
+        case WINHTTP_AUTH_SCHEME_BASIC: return "Basic";
+    }
+    return "";
+}
 
 }  // namespace
 
@@ -33,7 +44,8 @@ std::string ProxyLogin::failure() const {
     return failure_;
 }
 
-ProxyAuthStep ProxyLogin::answer(HINTERNET request, ProxyAuthState& state, const std::atomic<bool>* cancel) {
+ProxyAuthStep ProxyLogin::answer(HINTERNET request, ProxyAuthState& state, const std::atomic<bool>* cancel,
+                                 const std::string& proxy) {
     DWORD supported = 0, first = 0, target = 0;
     if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target)) supported = 0;
     const DWORD logon = supported & (WINHTTP_AUTH_SCHEME_NEGOTIATE | WINHTTP_AUTH_SCHEME_NTLM);
@@ -57,8 +69,7 @@ ProxyAuthStep ProxyLogin::answer(HINTERNET request, ProxyAuthState& state, const
         if (generation_ > state.generation_sent) {
             // Newer credentials than this request sent (the first ones, or another transfer's
             // fresh answer): send them, without asking again. A handle that already carried
-            // other credentials is replaced: Wine's WinHTTP keeps sending the first Basic answer
-            // of a request handle whatever is set later.
+            // other credentials is replaced by a fresh one, which carries only the newest.
             if (state.generation_sent > 0) {
                 state.generation_sent = 0;
                 return {ProxyAuthStep::reopen, {}};
@@ -71,23 +82,26 @@ ProxyAuthStep ProxyLogin::answer(HINTERNET request, ProxyAuthState& state, const
             return {ProxyAuthStep::resend, {}};
         }
         if (asking_) {
-            // Another transfer is asking: wait for its answer (it returns on cancel too).
-            asked_cv.wait(lock, [&] { return !asking_; });
-            if (is_set(cancel)) return {ProxyAuthStep::cancelled, {}};
+            // Another transfer is asking: wait for its answer, or for this transfer's own stop.
+            if (!wait_unless_cancelled(asked_cv, lock, cancel, [&] { return !asking_; })) {
+                return {ProxyAuthStep::cancelled, {}};
+            }
             continue;
         }
         // No credentials yet, or the newest were refused on this request.
         const bool refused = generation_ > 0;
+        const ProxyQuestion question{asks_ + 1, proxy, scheme_name(scheme)};
+        log_line(proxy_question_line(question));
         if (asks_ >= max_asks_ || !ask_) {
             failure_ = refused ? PROXY_REFUSED : no_credentials_;
             credentials_.wipe();
             return {ProxyAuthStep::fail, failure_};
         }
         asking_ = true;
-        const int attempt = ++asks_;
+        ++asks_;
         ProxyCredentials fresh;
         lock.unlock();
-        bool given = ask_(attempt, fresh, cancel);
+        bool given = ask_(question, fresh, cancel);
         lock.lock();
         asking_ = false;
         asked_cv.notify_all();

@@ -33,10 +33,12 @@ public:
     ProxyLogin(const ProxyLogin&) = delete;
     ProxyLogin& operator=(const ProxyLogin&) = delete;
 
-    // After a 407 on request: sets the credentials to send again (the user's logon first for
-    // Negotiate or NTLM, then the run's user name and password, asked for once however many
-    // transfers meet the 407 together), or says why the request ends.
-    ProxyAuthStep answer(HINTERNET request, ProxyAuthState& state, const std::atomic<bool>* cancel);
+    // After a 407 on request from proxy ("HOST:PORT", or empty): sets the credentials to send
+    // again (the user's logon first for Negotiate or NTLM, then the run's user name and password,
+    // asked for once however many transfers meet the 407 together, each question logged), or
+    // says why the request ends. Returns within a fraction of a second once cancel is set.
+    ProxyAuthStep answer(HINTERNET request, ProxyAuthState& state, const std::atomic<bool>* cancel,
+                         const std::string& proxy);
 
     // The run-wide failure once the proxy refused the credentials for good or none were given;
     // empty until then. Every later 407 fails with it at once.

@@ -1,6 +1,7 @@
 #include "net/sha256.h"
 
 #include "app/handle.h"
+#include "net/cancel.h"
 
 #include <memory>
 #include <new>
@@ -11,11 +12,10 @@ namespace {
 constexpr DWORD READ_BUFFER = 1u << 20;  // 1 MiB per ReadFile
 constexpr ULONG MAX_FEED = 0x40000000u;  // largest piece handed to BCryptHashData
 
-// The read buffer of this thread, allocated once and reused by every digest: under Wine a
-// 1 MiB block is mapped and unmapped on every allocation, which cost more than hashing a small
-// file. Left unfilled: the system backs only the pages a read touched, and reads ask for no
-// more than the file holds (see read_size), so each transfer thread of small files holds little
-// of it. Null when it cannot be had.
+// The read buffer of this thread, allocated once and reused by every digest: a fresh 1 MiB block
+// per digest costs more than hashing a small file. Left unfilled: the system backs only the
+// pages a read touched, and reads ask for no more than the file holds (see read_size), so each
+// transfer thread of small files holds little of it. Null when it cannot be had.
 unsigned char* thread_read_buffer() {
     thread_local std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[READ_BUFFER]);
     return buffer.get();
@@ -23,9 +23,8 @@ unsigned char* thread_read_buffer() {
 
 // What the next read asks for: what the file still holds by its size at the open, in blocks of
 // at most READ_BUFFER, and a page once that is read (the end shows as a read of 0, and a file
-// that grew since the open is still read whole). Wine writes to every page of a read's buffer
-// before reading, so asking for 1 MiB would back the whole block for a 16 KiB file in every
-// thread; Windows only checks the range.
+// that grew since the open is still read whole). A read touches no more of the buffer than it
+// asked for.
 DWORD read_size(std::uint64_t remaining) {
     constexpr DWORD PAGE = 4096;
     if (remaining >= READ_BUFFER) return READ_BUFFER;
@@ -73,7 +72,8 @@ std::optional<std::string> Sha256::finish_bytes() {
     return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
 }
 
-std::optional<std::string> sha256_file(const std::wstring& path, std::uint64_t* bytes_read) {
+std::optional<std::string> sha256_file(const std::wstring& path, std::uint64_t* bytes_read,
+                                       const std::atomic<bool>* cancel) {
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return std::nullopt;
@@ -86,6 +86,7 @@ std::optional<std::string> sha256_file(const std::wstring& path, std::uint64_t* 
     const std::uint64_t expected = static_cast<std::uint64_t>(size.QuadPart);
     std::uint64_t total = 0;
     for (;;) {
+        if (is_set(cancel)) return std::nullopt;
         DWORD got = 0;
         const DWORD want = read_size(total < expected ? expected - total : 0);
         if (!::ReadFile(file.get(), buffer, want, &got, nullptr)) return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 // SHA-256: an incremental digest (Windows CNG in the Windows build, OpenSSL's libcrypto in the
 // native one) and the file digest of the setup (Windows build).
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -32,9 +33,11 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Lower-case hex digest of the whole file, or nothing when it cannot be opened, read or hashed;
-// bytes_read (when given) receives the byte count once the whole file was read. Windows build.
-std::optional<std::string> sha256_file(const std::wstring& path, std::uint64_t* bytes_read = nullptr);
+// Lower-case hex digest of the whole file, or nothing when it cannot be opened, read or hashed,
+// or once cancel is set (looked at between blocks); bytes_read (when given) receives the byte
+// count once the whole file was read. Windows build.
+std::optional<std::string> sha256_file(const std::wstring& path, std::uint64_t* bytes_read = nullptr,
+                                       const std::atomic<bool>* cancel = nullptr);
 
 // True when computed is not empty and equals expected with ASCII letters folded.
 bool digest_equals(std::string_view computed, std::string_view expected);

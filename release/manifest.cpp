@@ -1,5 +1,6 @@
 #include "release/manifest.h"
 
+#include "net/ascii.h"
 #include "release/version.h"
 
 #include <nlohmann/json.hpp>
@@ -11,12 +12,6 @@ template <typename T>
 std::optional<T> fail(std::string* error, std::string text) {
     if (error) *error = std::move(text);
     return std::nullopt;
-}
-
-void lower_ascii(std::string& s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
 }
 
 bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
@@ -53,7 +48,7 @@ const char* packed_problem(const nlohmann::json& value, std::uint64_t file_size,
     auto sha256 = value.find("sha256");
     if (sha256 == value.end() || !sha256->is_string()) return "sha256";
     out.sha256 = sha256->get<std::string>();
-    lower_ascii(out.sha256);
+    out.sha256 = ascii_lowered(out.sha256);
     if (!is_hex_digest(out.sha256)) return "sha256";
     // The inflated bytes are bounded by the file's size: a file of no stated size has no bound.
     if (file_size == 0) return "the file has no size";
@@ -65,7 +60,7 @@ std::optional<ManifestFile> read_file_entry(const nlohmann::json& value, std::st
     ManifestFile file;
     file.path = value.value("path", std::string());
     file.sha256 = value.value("sha256", std::string());
-    lower_ascii(file.sha256);
+    file.sha256 = ascii_lowered(file.sha256);
     if (auto size = value.find("size"); size != value.end()) file.size = non_negative_integer(*size);
 
     if (!is_safe_relative_path(file.path)) return fail<ManifestFile>(error, "unsafe path in manifest: " + file.path);
@@ -130,7 +125,7 @@ std::optional<Manifest> parse_manifest(std::string_view text, std::string* error
                 manifest.zip.size = non_negative_integer(*size);
             }
             manifest.zip.sha256 = zip->value("sha256", std::string());
-            lower_ascii(manifest.zip.sha256);
+            manifest.zip.sha256 = ascii_lowered(manifest.zip.sha256);
         }
         return manifest;
     } catch (const std::exception& e) {  // the library's parse and type errors, or memory

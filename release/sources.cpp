@@ -1,6 +1,6 @@
 #include "release/sources.h"
 
-#include "net/http_text.h"
+#include "net/ascii.h"
 
 // Set by the build (the DF_BUILD_MIRROR cache option) for this file only.
 #ifndef DF_BUILD_MIRROR

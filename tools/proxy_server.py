@@ -16,7 +16,8 @@ other origin is answered 403.
 
 Control: ctl/proxy.json, re-read on every request, may hold {"basic": "USER:PASSWORD"}: then
 every request (CONNECT included) needs "Proxy-Authorization: Basic" with exactly those
-credentials, and is otherwise answered 407 with 'Proxy-Authenticate: Basic realm="test"'.
+credentials, and is otherwise answered 407 with 'Proxy-Authenticate: Basic realm="test"'. With
+"only": [SUFFIX, ...] beside it, only the requests whose path ends with one of them do.
 
 Journal: ctl/journal.jsonl gets one JSON object per request:
   {"method", "target", "form", "host", "auth", "status"}
@@ -49,15 +50,25 @@ class ProxyState:
         self.ctl = ctl
         self.lock = threading.Lock()
 
-    def basic(self):
-        """The "USER:PASSWORD" the proxy asks for, or None."""
+    def table(self):
         try:
             with open(os.path.join(self.ctl, "proxy.json"), "r", encoding="utf-8") as f:
                 table = json.load(f)
         except (OSError, ValueError):
-            return None
-        value = table.get("basic") if isinstance(table, dict) else None
+            return {}
+        return table if isinstance(table, dict) else {}
+
+    def basic(self):
+        """The "USER:PASSWORD" the proxy asks for, or None."""
+        value = self.table().get("basic")
         return value if isinstance(value, str) else None
+
+    def asks_for(self, path):
+        """Whether a request for path (None for CONNECT) needs the credentials."""
+        only = self.table().get("only")
+        if self.basic() is None:
+            return False
+        return not isinstance(only, list) or (path is not None and any(path.endswith(p) for p in only))
 
     def journal(self, entry):
         line = json.dumps(entry, separators=(",", ":")) + "\n"
@@ -147,7 +158,7 @@ class Handler(socketserver.BaseRequestHandler):
                 except ValueError:
                     pass
         try:
-            if self.server.state.basic() is not None and entry["auth"] != "right":
+            if self.server.state.asks_for(path) and entry["auth"] != "right":
                 self.answer(sock, entry, 407, [("Proxy-Authenticate", 'Basic realm="test"')])
                 return
             host, _, port = hostport.rpartition(":")

@@ -14,7 +14,7 @@ struct TextEntry {
     const wchar_t* chinese;
 };
 
-inline constexpr std::size_t TEXT_TABLE_SIZE = 42;
+inline constexpr std::size_t TEXT_TABLE_SIZE = 44;
 
 // Every text the user sees, in search order; keys are unique.
 extern const TextEntry TEXT_TABLE[TEXT_TABLE_SIZE];

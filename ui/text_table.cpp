@@ -83,6 +83,10 @@ const TextEntry TEXT_TABLE[TEXT_TABLE_SIZE] = {
      L"\u4EE3\u7406\u670D\u52A1\u5668\u767B\u5F55"},  // 代理服务器登录
     {"proxy_ask", L"The proxy server asks for a user name and password.",
      L"\u4EE3\u7406\u670D\u52A1\u5668\u8981\u6C42\u8F93\u5165\u7528\u6237\u540D\u548C\u5BC6\u7801\u3002"},  // 代理服务器要求输入用户名和密码。
+    {"proxy_ask_named", L"The proxy server %s asks for a user name and password.",
+     L"\u4EE3\u7406\u670D\u52A1\u5668 %s \u8981\u6C42\u8F93\u5165\u7528\u6237\u540D\u548C\u5BC6\u7801\u3002"},  // 代理服务器 %s 要求输入用户名和密码。
+    {"proxy_unencrypted", L"The password would be sent unencrypted.",
+     L"\u5BC6\u7801\u5C06\u4EE5\u672A\u52A0\u5BC6\u7684\u65B9\u5F0F\u53D1\u9001\u3002"},  // 密码将以未加密的方式发送。
     {"proxy_again", L"The proxy server refused this user name and password. Try again.",
      L"\u4EE3\u7406\u670D\u52A1\u5668\u62D2\u7EDD\u4E86\u8BE5\u7528\u6237\u540D\u548C\u5BC6\u7801\uFF0C\u8BF7\u91CD\u8BD5\u3002"},  // 代理服务器拒绝了该用户名和密码，请重试。
     {"proxy_user", L"User name:",

@@ -2,8 +2,10 @@
 // the install job's thread.
 #include "ui/window.h"
 
+#include "app/last_error.h"
 #include "app/log.h"
 #include "folder/folder.h"
+#include "net/error_text.h"
 #include "ui/format.h"
 #include "ui/proxy_dialog.h"
 #include "ui/taskbar.h"
@@ -25,16 +27,14 @@ constexpr wchar_t CLASS_NAME[] = L"duskfern.setup";
 constexpr DWORD WINDOW_STYLE = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 static_assert(WINDOW_STYLE == 0x00CA0000);
 
-int scaled(int v) { return ::MulDiv(v, ui.ui_dpi, 96); }
+// How long a window that quits waits for the job thread after the cancel: the job ends well
+// within it; a job that does not is left behind (the process ends, the part files stay).
+constexpr DWORD QUIT_WAIT_MS = 800;
+constexpr UINT_PTR QUIT_TIMER = 1;
 
-// One child control at 96-DPI geometry, scaled, with the body font.
 HWND make_control(const wchar_t* class_name, const wchar_t* text, DWORD style, int x, int y, int width, int height,
                   int id) {
-    HWND h = ::CreateWindowExW(0, class_name, text, WS_CHILD | WS_VISIBLE | style, scaled(x), scaled(y), scaled(width),
-                               scaled(height), ui.main, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                               ::GetModuleHandleW(nullptr), nullptr);
-    ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(ui.body_font.get()), TRUE);
-    return h;
+    return make_child(ui.main, class_name, text, style, x, y, width, height, id);
 }
 
 // The fonts from the system's message font, then the nine controls in Tab order.
@@ -104,10 +104,11 @@ void show_refusal() {
 }
 
 // The job thread's body. It touches no control: its only window call is the final post.
-void job_thread_body(Job* job, HWND window) {
+void job_thread_body(Job* job, HWND window, HANDLE ended) {
     HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     run_job(*job);
     if (SUCCEEDED(com)) ::CoUninitialize();
+    ::SetEvent(ended);
     ::PostMessageW(window, msg_finished, 0, 0);
 }
 
@@ -131,8 +132,9 @@ void start_install() {
     job.on_progress = make_progress_observer(ui.main);
     job.proxy.named = ui.proxy.named;
     job.proxy.max_asks = 2;  // refused credentials: the dialog asks once more
-    job.proxy.ask = [window = ui.main](int attempt, ProxyCredentials& out, const std::atomic<bool>* cancel) {
-        return ask_proxy_in_window(window, attempt, out, cancel);
+    job.proxy.ask = [window = ui.main](const ProxyQuestion& q, ProxyCredentials& out,
+                                       const std::atomic<bool>* cancel) {
+        return ask_proxy_in_window(window, q, out, cancel);
     };
     begin_progress();
 
@@ -143,13 +145,22 @@ void start_install() {
     ::SetFocus(ui.main);
     ::SendMessageW(ui.progress, PBM_SETPOS, 0, 0);
     log_line("---- install (window) into " + to_utf8(job.dir));
-    try {
-        ui.job_thread = std::thread(job_thread_body, &job, ui.main);
-    } catch (const std::system_error& e) {
+    std::string no_thread;
+    ui.job_ended.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!ui.job_ended) {
+        no_thread = system_error_text(last_error_code());
+    } else {
+        try {
+            ui.job_thread = std::thread(job_thread_body, &job, ui.main, ui.job_ended.get());
+        } catch (const std::system_error& e) {
+            no_thread = e.what();
+        }
+    }
+    if (!no_thread.empty()) {
         // No thread, so no msg_finished: the failure is shown here, as the job would have.
         job.ok = false;
         job.cancelled = false;
-        job.error = std::string("could not start the install: ") + e.what();
+        job.error = "could not start the install: " + no_thread;
         log_line("FAILED " + job.error);
         show_result();
     }
@@ -160,14 +171,20 @@ void request_cancel() {
     wake_proxy_prompt();  // a job thread waiting for the proxy dialog stops waiting
 }
 
-// Stops a running job and waits for its thread (the window does not repaint meanwhile).
-void stop_and_join() {
+// The process is quitting: a job still running is cancelled and waited for, up to wait_ms. A job
+// that has not ended by then is left to the end of the process, which comes at once.
+void stop_job_for_quit(DWORD wait_ms) {
     if (!ui.job_thread.joinable()) return;
     request_cancel();
+    if (::WaitForSingleObject(ui.job_ended.get(), wait_ms) != WAIT_OBJECT_0) {
+        log_line("the install did not stop in time: the setup ends without waiting for it");
+        ::ExitProcess(0);
+    }
     ui.job_thread.join();
 }
 
 void on_close() {
+    if (ui.closing) return;
     if (close_action(ui.ui_state) == CloseAction::ask_first) {
         // A second close while the question is open (a posted WM_CLOSE) asks nothing more.
         if (ui.asking_to_close) return;
@@ -176,7 +193,14 @@ void on_close() {
         ui.asking_to_close = false;
         if (answer != IDYES) return;
         // The job may have ended while the question was open (show_result joined it then).
-        stop_and_join();
+        if (ui.job_thread.joinable()) {
+            // The window keeps answering until the job thread reports its end (msg_finished),
+            // which the cancel brings within QUIT_WAIT_MS; the timer ends the wait after that.
+            ui.closing = true;
+            request_cancel();
+            ::SetTimer(ui.main, QUIT_TIMER, QUIT_WAIT_MS, nullptr);
+            return;
+        }
     }
     ::DestroyWindow(ui.main);
 }
@@ -217,6 +241,20 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
         case WM_COMMAND: return on_command(hwnd, msg, wparam, lparam);
         case WM_CLOSE: on_close(); return 0;
         case WM_DESTROY: ::PostQuitMessage(0); return 0;
+        case WM_QUERYENDSESSION: return TRUE;
+        case WM_ENDSESSION:
+            // The session ends: the process may be ended any moment after this returns.
+            if (wparam) {
+                stop_job_for_quit(QUIT_WAIT_MS);
+                ::DestroyWindow(hwnd);
+            }
+            return 0;
+        case WM_TIMER:
+            if (wparam != QUIT_TIMER) return ::DefWindowProcW(hwnd, msg, wparam, lparam);
+            ::KillTimer(hwnd, QUIT_TIMER);
+            stop_job_for_quit(0);
+            ::DestroyWindow(hwnd);
+            return 0;
         case msg_progress: show_progress(); return 0;
         case WM_TIMER:
             if (wparam != timer_progress) return ::DefWindowProcW(hwnd, msg, wparam, lparam);
@@ -225,13 +263,26 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
         case msg_finished:
             close_proxy_dialog();
             show_result();
+            if (ui.closing) ::DestroyWindow(hwnd);
             return 0;
         case msg_ask_proxy: open_proxy_dialog(); return 0;
+        case msg_withdraw_proxy: withdraw_proxy_dialog(); return 0;
         default: return ::DefWindowProcW(hwnd, msg, wparam, lparam);
     }
 }
 
 }  // namespace
+
+int scaled(int v) { return ::MulDiv(v, ui.ui_dpi, 96); }
+
+HWND make_child(HWND parent, const wchar_t* class_name, const wchar_t* text, DWORD style, int x, int y, int width,
+                int height, int id) {
+    HWND h = ::CreateWindowExW(0, class_name, text, WS_CHILD | WS_VISIBLE | style, scaled(x), scaled(y), scaled(width),
+                               scaled(height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               ::GetModuleHandleW(nullptr), nullptr);
+    ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(ui.body_font.get()), TRUE);
+    return h;
+}
 
 LRESULT static_colors(HDC dc) {
     ::SetBkMode(dc, TRANSPARENT);
@@ -302,7 +353,7 @@ int run_window(const std::wstring& initial_folder, const ProxySettings& proxy, c
     }
 
     // The loop can end with a job still running (a quit message from outside): stop it first.
-    stop_and_join();
+    stop_job_for_quit(QUIT_WAIT_MS);
     close_proxy_dialog();
     if (::IsWindow(ui.main)) ::DestroyWindow(ui.main);
     release_taskbar();

@@ -43,14 +43,22 @@ struct WindowData {
     int connections = DEFAULT_CONNECTIONS;  // of every job the window starts
     UiState ui_state = UiState::idle;
     bool asking_to_close = false;       // the stop question is open
+    bool closing = false;               // Close was confirmed: the window goes when the job has ended
     std::unique_ptr<Job> current_job;  // replaced only after its thread was joined
     std::thread job_thread;            // joinable from its start until it is joined
+    UniqueKernel job_ended;            // set by the job thread as its last step (manual reset)
     ProxySettings proxy;               // every job's proxy ("--proxy")
     std::string refusal;               // a start-up option refused ("bad --proxy"): nothing starts
 };
 
 // The one window of the process.
 extern WindowData ui;
+
+// v pixels at 96 DPI on the window's screen.
+int scaled(int v);
+// One child control of parent at 96-DPI geometry, scaled, with the body font.
+HWND make_child(HWND parent, const wchar_t* class_name, const wchar_t* text, DWORD style, int x, int y, int width,
+                int height, int id);
 
 // The observer that start_install puts into a job: copies p under progress_mutex, then posts
 // msg_progress to window. Runs on the job thread.

@@ -365,8 +365,10 @@ TEST_F(Install, FirstFailureStopsTheTransfersInFlightWithItsOwnMessage) {
     add_small_files(7);
     publish();
     // Three transfers: the overlay arrives, then gone.dll and the two DLLs meet before any is
-    // answered; the DLLs then trickle, so they are in flight when gone.dll fails.
+    // answered; the DLLs then trickle, and gone.dll's second 404 comes 2 s later, so they are in
+    // flight with bytes in their part files when it fails.
     server.set_faults(R"({"/v1.4.0/files/f__bin__gone.dll": {"gather": 3},
+                          "/gh/download/v1.4.0/f__bin__gone.dll": {"gather": 9, "gather_seconds": 2},
                           "/v1.4.0/files/f__bin__core.dll": {"gather": 3, "rate": 20000},
                           "/v1.4.0/files/f__bin__more.dll": {"gather": 3, "rate": 20000}})");
     Outcome o = run(L"--connections 3");

@@ -1,5 +1,6 @@
-// Http::download against the loopback release server: resume, retries, verification, and the
-// exact requests that went over the wire (or that none did).
+// The verified download (Http::fetch_verified, then the move) against the loopback release
+// server: resume, retries, verification, and the exact requests that went over the wire (or
+// that none did).
 #include "net/error_text.h"
 #include "net/http.h"
 #include "net/sha256.h"
@@ -24,6 +25,21 @@ std::string pattern(std::size_t n, unsigned seed = 1) {
     return s;
 }
 
+// fetch_verified, then the verified part file moved over dest: the delivery of one file.
+NetError download(Http& http, const std::string& url, const std::wstring& dest, std::uint64_t size,
+                  const std::string& sha, const std::atomic<bool>* cancel, const ByteProgress& progress, int attempts) {
+    bool present = false;
+    NetError r = http.fetch_verified(url, dest, size, sha, cancel, progress, attempts, present);
+    const std::wstring part = dest + L".part";
+    if (r.ok && !present && !::MoveFileExW(part.c_str(), dest.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const DWORD code = ::GetLastError();
+        r = NetError{};
+        r.local_fault = true;
+        r.message = "cannot rename " + to_utf8(part) + ": " + system_error_text(code);
+    }
+    return r;
+}
+
 class DownloadTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -45,8 +61,8 @@ protected:
     NetError run(const std::string& name, const std::wstring& dest, std::uint64_t size, const std::string& sha,
                  int attempts, const std::atomic<bool>* cancel = nullptr) {
         progress.clear();
-        return http.download(url(name), dest, size, sha, cancel, [this](std::uint64_t n) { progress.push_back(n); },
-                             attempts);
+        return download(http, url(name), dest, size, sha, cancel,
+                        [this](std::uint64_t n) { progress.push_back(n); }, attempts);
     }
 
     TestServer server;
@@ -350,12 +366,12 @@ TEST_F(DownloadTest, CancelKeepsThePartAndTheNextCallResumes) {
     server.set_faults(R"({"/q.bin":{"rate":200000,"times":1}})");
     std::atomic<bool> cancel{false};
     std::uint64_t seen = 0;
-    NetError r = http.download(url("q.bin"), dest, data.size(), sha, &cancel,
-                               [&](std::uint64_t n) {
-                                   seen = n;
-                                   cancel = true;
-                               },
-                               2);
+    NetError r = download(http, url("q.bin"), dest, data.size(), sha, &cancel,
+                          [&](std::uint64_t n) {
+                              seen = n;
+                              cancel = true;
+                          },
+                          2);
     EXPECT_TRUE(r.cancelled);
     EXPECT_FALSE(r.ok || r.not_found || r.hash_mismatch);
     EXPECT_EQ(r.message, "cancelled");

@@ -21,7 +21,7 @@ TEST(LastErrorText, NamesTheWindowsCodesOfTheTable) {
         {12175, "TLS failure"},
         {12000, "winhttp error 12000"},
         {12001, "winhttp error 12001"},
-        {12157, "winhttp error 12157"},
+        {12157, "TLS failure (secure channel error)"},
         {12193, "winhttp error 12193"},
         {12194, system_error_text(12194)},
         {11999, system_error_text(11999)},

@@ -35,7 +35,7 @@ TEST(HttpProxy, TransfersMeetingA407TogetherAskOnce) {
         ProxyAddress address;
         ASSERT_EQ(parse_proxy(proxy.address(), address), ProxyProblem::ok);
         settings.named = address;
-        settings.ask = [&](int, ProxyCredentials& out, const std::atomic<bool>*) {
+        settings.ask = [&](const ProxyQuestion&, ProxyCredentials& out, const std::atomic<bool>*) {
             ++asks;
             // Answer only once every transfer has met the 407: all of them wait meanwhile.
             EXPECT_TRUE(wait_until([&] { return refused_so_far() >= TRANSFERS; }, 20000));

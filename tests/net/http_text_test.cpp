@@ -24,8 +24,15 @@ TEST(HttpText, WinhttpCodeTable) {
         {12017, "cancelled"},
         {12029, "cannot connect"},
         {12030, "connection reset"},
-        {12157, "winhttp error 12157"},  // what Wine reports for an untrusted certificate
+        {12036, "winhttp error 12036"},
+        {12037, "certificate expired or not yet valid"},
+        {12038, "certificate name does not match"},
+        {12044, "the server asks for a client certificate"},
+        {12045, "certificate not trusted"},
+        {12157, "TLS failure (secure channel error)"},
+        {12169, "certificate not valid"},
         {12175, "TLS failure"},
+        {12179, "certificate not valid for this use"},
         {12193, "winhttp error 12193"},
         {12194, std::nullopt},
         {10060, std::nullopt},  // a socket code (Wine's receive time-out) is a system code

@@ -54,3 +54,31 @@ TEST(ProxyValue, Table) {
     EXPECT_EQ(proxy_unreachable_text(ProxyAddress{"proxy", 3128}, "cannot connect"),
               "cannot reach the proxy proxy:3128: cannot connect");
 }
+
+TEST(ProxyList, TheProxyOfARequestAndTheQuestionItAsks) {
+    struct Case {
+        const char* list;
+        bool secure;
+        const char* proxy;
+    } cases[] = {
+        {"proxy.corp:8080", false, "proxy.corp:8080"},
+        {"proxy.corp:8080", true, "proxy.corp:8080"},
+        {"http=a:1;https=b:2", false, "a:1"},
+        {"http=a:1;https=b:2", true, "b:2"},
+        {"HTTPS=b:2 c:3", false, "c:3"},  // no entry for http: the first without a scheme
+        {"http://a:1", false, "a:1"},
+        {"ftp=f:21", false, ""},
+        {" ; ", false, ""},
+        {"", true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.list) + (c.secure ? " https" : " http"));
+        EXPECT_EQ(proxy_for_scheme(c.list, c.secure), c.proxy);
+    }
+    ProxyQuestion q{1, "a:1", "Basic"};
+    EXPECT_TRUE(q.unencrypted());
+    EXPECT_EQ(proxy_question_line(q), "the proxy a:1 asks for a user name and password (http 407, Basic)");
+    q = ProxyQuestion{2, "", "NTLM"};
+    EXPECT_FALSE(q.unencrypted());
+    EXPECT_EQ(proxy_question_line(q), "the proxy asks for a user name and password (http 407, NTLM)");
+}

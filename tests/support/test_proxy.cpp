@@ -17,9 +17,12 @@ std::wstring ctl_file(const std::string& ctl, const wchar_t* name) { return wind
 
 TestProxy::TestProxy() : address_(env("DF_TEST_PROXY")), ctl_(env("DF_TEST_PROXY_CTL")) {}
 
-void TestProxy::require_basic(const std::string& user, const std::string& password) {
+void TestProxy::require_basic(const std::string& user, const std::string& password,
+                              const std::vector<std::string>& only) {
     std::wstring tmp = ctl_file(ctl_, L"proxy.json.tmp");
-    write_file(tmp, nlohmann::json{{"basic", user + ":" + password}}.dump());
+    nlohmann::json table{{"basic", user + ":" + password}};
+    if (!only.empty()) table["only"] = only;
+    write_file(tmp, table.dump());
     ::MoveFileExW(tmp.c_str(), ctl_file(ctl_, L"proxy.json").c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 

@@ -23,8 +23,10 @@ public:
     // "127.0.0.1:PORT".
     std::string address() const { return address_; }
     // From now on every request needs Basic credentials user:password (written beside the
-    // proxy, never passed to the setup).
-    void require_basic(const std::string& user, const std::string& password);
+    // proxy, never passed to the setup); with only, just the requests whose path ends with one
+    // of its texts.
+    void require_basic(const std::string& user, const std::string& password,
+                       const std::vector<std::string>& only = {});
     // From now on no credentials are asked for.
     void open_to_all();
     std::vector<Request> journal() const;

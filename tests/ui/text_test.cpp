@@ -59,6 +59,8 @@ const Expected EXPECTED[] = {
     {"busy_quit", "Stop the installation?", "要停止安装吗？"},
     {"proxy_title", "Proxy sign-in", "代理服务器登录"},
     {"proxy_ask", "The proxy server asks for a user name and password.", "代理服务器要求输入用户名和密码。"},
+    {"proxy_ask_named", "The proxy server %s asks for a user name and password.", "代理服务器 %s 要求输入用户名和密码。"},
+    {"proxy_unencrypted", "The password would be sent unencrypted.", "密码将以未加密的方式发送。"},
     {"proxy_again", "The proxy server refused this user name and password. Try again.",
      "代理服务器拒绝了该用户名和密码，请重试。"},
     {"proxy_user", "User name:", "用户名："},
@@ -172,9 +174,10 @@ TEST(TextTable, PlaceholdersMatchInBothLanguages) {
     EXPECT_EQ(placeholders(get_text("files_rate", false)), (P{L"%d", L"%d", L"%.1f", L"%.1f", L"%s", L"%s"}));
     EXPECT_EQ(placeholders(get_text("done", false)), (P{L"%s", L"%s"}));
     EXPECT_EQ(placeholders(get_text("failed", false)), (P{L"%s"}));
+    EXPECT_EQ(placeholders(get_text("proxy_ask_named", false)), (P{L"%s"}));
     std::size_t formatted = 0;
     for (const TextEntry& row : TEXT_TABLE) formatted += placeholders(row.english).empty() ? 0 : 1;
-    EXPECT_EQ(formatted, 9u);
+    EXPECT_EQ(formatted, 10u);
 }
 
 TEST(Language, ChinesePrimaryLanguageOnly) {

@@ -244,6 +244,67 @@ TEST(SetupInstall, EndOfTheMessageLoopStopsTheJob) {
     EXPECT_EQ(last_line(w.log()), "FAILED cancelled");
 }
 
+TEST(SetupInstall, CancelAndQuitEndWithinASecondOfTheClick) {
+    Published p;
+    ASSERT_TRUE(p.ready());
+    enum How { cancel, quit_message, session_end };
+    const char* stall = R"({"stall_after": 100000, "stall_seconds": 90})";
+    const char* failing = R"({"status": 500})";
+    struct Case {
+        const char* name;
+        const char* fault;      // on the mirror's big.bin
+        std::size_t requests;   // the run waits once the server has answered this many for it
+        How how;
+    } cases[] = {
+        {"Cancel during a stalled read", stall, 1, cancel},
+        {"Cancel during a retry pause", failing, 3, cancel},  // the pause after the third failure: 4 s
+        {"quit message during a stalled read", stall, 1, quit_message},
+        {"session end during a retry pause", failing, 3, session_end},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.server.set_faults(std::string(R"({"/v1.4.0/files/big.bin": )") + c.fault + "}");
+        p.server.clear_journal();
+        InstallWindow w(std::string("inst-stop-") + std::to_string(&c - cases), server_sources(p.server));
+        ASSERT_NE(w.window, nullptr);
+        click(w.item(ID_INSTALL));
+        const std::wstring part = w.file(L"bin\\big.bin.part");
+        auto waiting = [&] {
+            std::size_t n = 0;
+            for (const auto& r : p.server.journal()) n += r.path == "/v1.4.0/files/big.bin";
+            return n >= c.requests && (c.fault == failing || file_size(part).value_or(0) == 100000);
+        };
+        ASSERT_TRUE(wait_until(waiting, 30000)) << w.log();
+        if (c.how == session_end) {
+            DWORD_PTR answer = 0;
+            ::SendMessageTimeoutW(w.window, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 5000, &answer);
+            EXPECT_EQ(answer, TRUE) << "the session may end";
+        }
+        const ULONGLONG clicked = ::GetTickCount64();
+        if (c.how == cancel) {
+            click(w.item(ID_CANCEL));
+            ASSERT_TRUE(w.wait_main_button(L"Retry", 10000)) << w.log();
+        } else if (c.how == quit_message) {
+            ::PostThreadMessageW(w.process.main_thread_id(), WM_QUIT, 0, 0);
+        } else {
+            ::SendNotifyMessageW(w.window, WM_ENDSESSION, TRUE, 0);
+        }
+        // The job's end; the process ends after it (Wine's own teardown of the windows follows).
+        ASSERT_TRUE(wait_until([&] { return last_line(w.log()) == "FAILED cancelled"; }, 10000)) << w.log();
+        EXPECT_LT(::GetTickCount64() - clicked, 1000u);
+        if (c.how != cancel) {
+            EXPECT_EQ(w.exit_code(10000), 0u);
+        }
+        if (c.fault == stall) {
+            EXPECT_EQ(file_size(part), std::optional<std::uint64_t>(100000)) << "kept";
+        }
+        if (c.how == cancel) {
+            click(w.item(ID_CANCEL));  // Close
+            EXPECT_EQ(w.exit_code(), 0u);
+        }
+    }
+}
+
 TEST(SetupInstall, ChineseSuccessFromGitHub) {
     Published p;
     ASSERT_TRUE(p.ready());
