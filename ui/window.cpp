@@ -30,7 +30,7 @@ static_assert(WINDOW_STYLE == 0x00CA0000);
 // How long a window that quits waits for the job thread after the cancel: the job ends well
 // within it; a job that does not is left behind (the process ends, the part files stay).
 constexpr DWORD QUIT_WAIT_MS = 800;
-constexpr UINT_PTR QUIT_TIMER = 1;
+constexpr UINT_PTR QUIT_TIMER = timer_progress + 1;  // a timer id of its own
 
 HWND make_control(const wchar_t* class_name, const wchar_t* text, DWORD style, int x, int y, int width, int height,
                   int id) {
@@ -250,16 +250,16 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
             }
             return 0;
         case WM_TIMER:
+            if (wparam == timer_progress) {
+                show_progress();
+                return 0;
+            }
             if (wparam != QUIT_TIMER) return ::DefWindowProcW(hwnd, msg, wparam, lparam);
             ::KillTimer(hwnd, QUIT_TIMER);
             stop_job_for_quit(0);
             ::DestroyWindow(hwnd);
             return 0;
         case msg_progress: show_progress(); return 0;
-        case WM_TIMER:
-            if (wparam != timer_progress) return ::DefWindowProcW(hwnd, msg, wparam, lparam);
-            show_progress();
-            return 0;
         case msg_finished:
             close_proxy_dialog();
             show_result();

@@ -364,10 +364,10 @@ TEST_F(Install, FirstFailureStopsTheTransfersInFlightWithItsOwnMessage) {
     release.files.insert(release.files.begin() + 3, {"bin/gone.dll", "gone", {}, std::nullopt, false, false});
     add_small_files(7);
     publish();
-    // Three transfers: the overlay arrives, then gone.dll and the two DLLs meet before any is
-    // answered; the DLLs then trickle, and gone.dll's second 404 comes 2 s later, so they are in
+    // The two DLLs and gone.dll's first request (on whichever source has room) meet before any is
+    // answered; the DLLs then trickle, and gone.dll's second 404 comes within 2 s, so they are in
     // flight with bytes in their part files when it fails.
-    server.set_faults(R"({"/v1.4.0/files/f__bin__gone.dll": {"gather": 3},
+    server.set_faults(R"({"/v1.4.0/files/f__bin__gone.dll": {"gather": 3, "gather_seconds": 2},
                           "/gh/download/v1.4.0/f__bin__gone.dll": {"gather": 9, "gather_seconds": 2},
                           "/v1.4.0/files/f__bin__core.dll": {"gather": 3, "rate": 20000},
                           "/v1.4.0/files/f__bin__more.dll": {"gather": 3, "rate": 20000}})");

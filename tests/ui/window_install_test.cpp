@@ -265,7 +265,9 @@ TEST(SetupInstall, CancelAndQuitEndWithinASecondOfTheClick) {
         SCOPED_TRACE(c.name);
         p.server.set_faults(std::string(R"({"/v1.4.0/files/big.bin": )") + c.fault + "}");
         p.server.clear_journal();
-        InstallWindow w(std::string("inst-stop-") + std::to_string(&c - cases), server_sources(p.server));
+        // One transfer at a time: the stalled or failing transfer is the whole file on the mirror.
+        InstallWindow w(std::string("inst-stop-") + std::to_string(&c - cases), server_sources(p.server), L"en",
+                        L"--connections 1");
         ASSERT_NE(w.window, nullptr);
         click(w.item(ID_INSTALL));
         const std::wstring part = w.file(L"bin\\big.bin.part");
