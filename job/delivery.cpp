@@ -19,7 +19,7 @@ Delivered deliver_plan(Job& job, Http& http, const Plan& plan, Candidates& candi
         phase.stop_on_cancel_only();
         for (std::size_t i = 0; i < plan.files.size() && !phase.stopping(); ++i) {
             FileOutcome o = fetch_file(http, plan.files[i], phase.destination(i), candidates, phase.stop_flag(),
-                                       [&phase](std::uint64_t) { phase.report(); });
+                                       [&phase](std::uint64_t) { phase.report(); }, phase.fresh(i));
             if (o.failure) {
                 phase.failed(*o.failure);
                 break;

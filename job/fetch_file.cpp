@@ -35,12 +35,12 @@ Failure failure_of(const NetError& r, const Http& http) {
 }
 
 FileOutcome fetch_from(Http& http, const ManifestFile& entry, const std::wstring& dest, const FileSource& s,
-                       const std::atomic<bool>* cancel, const ByteProgress& on_bytes) {
+                       const std::atomic<bool>* cancel, const ByteProgress& on_bytes, const FetchTurn& turn) {
     FileOutcome out{s.source, false, false, 0, std::nullopt};
     if (std::wstring parent = parent_folder(dest); !parent.empty()) create_folders(parent);  // a failure shows at the open
     // A destination that already holds the file needs no traffic at all.
     const bool packed = !s.packed_url.empty();
-    if (holds_digest(dest, entry.sha256)) {
+    if (!turn.fresh && holds_digest(dest, entry.sha256)) {
         out.present = true;
         out.held = packed ? entry.packed->size : entry.size;
         return out;
@@ -49,17 +49,23 @@ FileOutcome fetch_from(Http& http, const ManifestFile& entry, const std::wstring
     const std::wstring packed_part = part_path(dest, PartKind::packed);
     // Raw bytes verified already (a run that stopped after inflating, or before its commit) need
     // no packed copy; the raw attempts below find them without a request.
-    const bool part_whole = size_of(part) == entry.size && holds_digest(part, entry.sha256);
+    const bool part_whole = !turn.fresh && size_of(part) == entry.size && holds_digest(part, entry.sha256);
     // Of what travels, the bytes there already: they arrive no more.
     auto held = [](const std::wstring& path, std::uint64_t size) { return std::min(size_of(path).value_or(0), size); };
     if (part_whole) out.held = packed ? entry.packed->size : entry.size;
     const std::wstring record = part_path(dest, PartKind::pieces);
+    auto travelled = [&] {
+        if (turn.travelled) turn.travelled();
+    };
     if (packed && !part_whole) {
-        keep_whole_prefix(packed_part, record, entry.packed->size, entry.packed->sha256);
-        out.held = held(packed_part, entry.packed->size);
+        if (!turn.fresh) {
+            keep_whole_prefix(packed_part, record, entry.packed->size, entry.packed->sha256);
+            out.held = held(packed_part, entry.packed->size);
+        }
         NetError r = http.fetch_part(s.packed_url, packed_part, entry.packed->size, entry.packed->sha256, cancel,
-                                     on_bytes, s.attempts);
+                                     on_bytes, s.attempts, turn.fresh);
         if (r.ok) {
+            travelled();
             out.failure = unpack(packed_part, part, entry.size, entry.sha256, s.packed_url, cancel);
             if (!out.failure) {
                 out.packed = true;
@@ -75,16 +81,19 @@ FileOutcome fetch_from(Http& http, const ManifestFile& entry, const std::wstring
         // The copy is missing on this source: its raw bytes, from the same source.
         log_failure(s.source, entry, r.message);
     }
-    if (!part_whole) {
+    // After a 404 of the packed copy the raw part file is looked for as usual.
+    const bool fresh = turn.fresh && !packed;
+    if (!part_whole && !fresh) {
         keep_whole_prefix(part, record, entry.size, entry.sha256);
         out.held = held(part, entry.size);
     }
-    NetError r = http.fetch_part(s.url, part, entry.size, entry.sha256, cancel, on_bytes, s.attempts);
+    NetError r = http.fetch_part(s.url, part, entry.size, entry.sha256, cancel, on_bytes, s.attempts, fresh);
     if (!r.ok) {
         out.failure = failure_of(r, http);
         return out;
     }
-    ::DeleteFileW(packed_part.c_str());
+    if (!part_whole) travelled();
+    if (!fresh) ::DeleteFileW(packed_part.c_str());
     // Verified and flushed by an earlier run (which may have stopped in between, a moment only:
     // a program may hold the part file now, and the commit then names it).
     if (part_whole) return out;
@@ -99,11 +108,12 @@ std::string undelivered_message(const ManifestFile& entry, bool mismatch, const 
 }
 
 FileOutcome fetch_file(Http& http, const ManifestFile& entry, const std::wstring& dest, Candidates& candidates,
-                       const std::atomic<bool>* cancel, const ByteProgress& on_bytes) {
+                       const std::atomic<bool>* cancel, const ByteProgress& on_bytes, bool fresh) {
     bool mismatch = false, only_not_found = true;
     std::string errors;
     for (const FileSource& s : candidates.sources_for(entry)) {
-        FileOutcome o = fetch_from(http, entry, dest, s, cancel, on_bytes);
+        FileOutcome o = fetch_from(http, entry, dest, s, cancel, on_bytes, FetchTurn{fresh, {}});
+        fresh = false;
         if (!o.failure) return o;
         Failure& f = *o.failure;
         if (f.kind == FailureKind::cancelled || f.kind == FailureKind::proxy_refused) return o;

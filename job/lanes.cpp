@@ -29,6 +29,9 @@ constexpr Source BY_SLOT[SOURCE_COUNT] = {Source::github, Source::mirror};
 
 // How often a waiting worker looks again (pauses that ran out, the caller's cancel).
 constexpr auto LOOK_AGAIN = std::chrono::milliseconds(50);
+// Workers beyond the transfers, for the work that holds no source: opening and verifying files,
+// and inflating and flushing those whose bytes have travelled.
+constexpr std::size_t SPARE_WORKERS = 2;
 
 // What a source is trusted with for files and pieces that start now.
 enum class Standing {
@@ -61,6 +64,7 @@ struct FileState {
     Stage stage = Stage::waiting;
     std::vector<FileSource> sources;  // those that offer it, as the list stood when it started
     bool busy = false;                // a whole attempt, its opening or its verification runs
+    bool begun = false;               // an attempt or opening began in this run
     // The sources' failures, as one file's walk gathers them.
     std::array<bool, SOURCE_COUNT> tried{};  // whole attempts made
     bool mismatch = false;
@@ -130,9 +134,9 @@ public:
         std::vector<std::thread> threads;
         std::unique_lock lock(mutex_);
         for (;;) {
-            // Workers for the sources that may start transfers now, and one for the work that
-            // needs no source (opening and verifying files).
-            const std::size_t wanted = std::min<std::size_t>(1 + lanes_wanted(), 2 * per_source_ + 1);
+            // Workers for the transfers the sources may start now, and the spare ones.
+            const std::size_t wanted =
+                std::min<std::size_t>(lanes_wanted(), 2 * per_source_) + SPARE_WORKERS;
             while (threads.size() < wanted && start_worker(threads)) {
             }
             if (threads.empty()) {
@@ -434,14 +438,26 @@ private:
     void run_whole(const Item& item) {
         const ManifestFile& entry = phase_.plan().files[item.file];
         FileSource s;
+        FetchTurn turn;
         {
             std::lock_guard lock(mutex_);
             s = *source_of(item.file, item.source);
+            turn.fresh = phase_.fresh(item.file) && !files_[item.file].begun;
+            files_[item.file].begun = true;
         }
-        FileOutcome o = fetch_from(http_, entry, phase_.destination(item.file), s, phase_.stop_flag(), report());
+        // The source carries another transfer while these bytes are inflated and flushed.
+        bool released = false;
+        turn.travelled = [&] {
+            std::lock_guard lock(mutex_);
+            if (sources_[at(item.source)].standing == Standing::trial) return;  // one until it delivers
+            --sources_[at(item.source)].active;
+            released = true;
+            work_.notify_all();
+        };
+        FileOutcome o = fetch_from(http_, entry, phase_.destination(item.file), s, phase_.stop_flag(), report(), turn);
         std::lock_guard lock(mutex_);
         FileState& f = files_[item.file];
-        --sources_[at(item.source)].active;
+        if (!released) --sources_[at(item.source)].active;
         f.busy = false;
         if (!o.failure) {
             if (!o.present) note_success(item.source);
@@ -471,6 +487,7 @@ private:
         {
             std::lock_guard lock(mutex_);
             packed = packed_for(i);
+            files_[i].begun = true;
         }
         const std::uint64_t size = packed ? entry.packed->size : entry.size;
         const std::string& sha256 = packed ? entry.packed->sha256 : entry.sha256;

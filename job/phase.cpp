@@ -2,6 +2,8 @@
 
 #include "app/files.h"
 #include "app/log.h"
+#include "job/present_files.h"
+#include "net/part_files.h"
 
 #include <algorithm>
 
@@ -20,6 +22,16 @@ Phase::Phase(Job& job, const Plan& plan, std::function<std::uint64_t()> received
       verified_(plan.files.size(), false) {
     destinations_.reserve(plan.files.size());
     for (const ManifestFile& f : plan.files) destinations_.push_back(join_relative(job.dir, f.path));
+    // One listing of each folder (not a lookup per name) tells which files start from nothing.
+    PresentFiles present;
+    fresh_.reserve(destinations_.size());
+    for (const std::wstring& dest : destinations_) {
+        bool any = present.has(dest);
+        for (PartKind kind : {PartKind::bytes, PartKind::packed, PartKind::pieces}) {
+            any = any || present.has(part_path(dest, kind));
+        }
+        fresh_.push_back(!any);
+    }
 }
 
 void Phase::delivered(std::size_t i, const FileOutcome& outcome, std::uint64_t held) {

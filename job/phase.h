@@ -28,6 +28,9 @@ public:
     const Plan& plan() const { return plan_; }
     // Where plan file i goes: the install folder joined with its path, "/" as "\".
     const std::wstring& destination(std::size_t i) const { return destinations_[i]; }
+    // Whether nothing of plan file i (its destination, part files or record) was in its folder
+    // when the phase began.
+    bool fresh(std::size_t i) const { return fresh_[i]; }
 
     // File i was delivered: counts its source, keeps it for the commit unless it was present,
     // reports. The bytes of a file found present or held already will not arrive: held says how
@@ -62,6 +65,7 @@ private:
     Job& job_;
     const Plan& plan_;
     std::vector<std::wstring> destinations_;
+    std::vector<bool> fresh_;
     std::function<std::uint64_t()> received_;
     const std::uint64_t received_at_start_;
     // Set on the first file that fails for good, or passed on from the caller's cancel flag.

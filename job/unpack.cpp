@@ -7,12 +7,8 @@
 #include "net/inflate.h"
 #include "net/sha256.h"
 
-#include <vector>
-
 namespace df::setup {
 namespace {
-
-constexpr DWORD READ_BLOCK = 1u << 20;
 
 std::optional<Failure> mismatch(const std::string& what) { return Failure{FailureKind::mismatch, what}; }
 
@@ -41,15 +37,21 @@ std::optional<Failure> unpack(const std::wstring& packed, const std::wstring& pa
             digest.update(data, n);
             return write_error == 0;
         };
-        std::vector<char> buffer(!in || !out ? 0 : READ_BLOCK);
+        // The thread's buffer, not a fresh one per file: filling a new block costs more than
+        // inflating a small file.
+        unsigned char* buffer = in && out ? thread_read_buffer() : nullptr;
+        LARGE_INTEGER in_size{};
+        if (buffer && !::GetFileSizeEx(in.get(), &in_size)) in_size.QuadPart = 0;
+        std::uint64_t left = static_cast<std::uint64_t>(in_size.QuadPart);
         BoundedInflate::State state = BoundedInflate::State::corrupt;
-        for (DWORD got = 0; !buffer.empty();) {
+        for (DWORD got = 0; buffer;) {
             if (cancel && cancel->load()) {
                 failure = Failure{FailureKind::cancelled, "cancelled"};
                 break;
             }
-            if (!::ReadFile(in.get(), buffer.data(), READ_BLOCK, &got, nullptr)) break;
-            state = got == 0 ? stream.finish() : stream.feed(buffer.data(), got, sink);
+            if (!::ReadFile(in.get(), buffer, thread_read_size(left), &got, nullptr)) break;
+            left -= std::min<std::uint64_t>(left, got);
+            state = got == 0 ? stream.finish() : stream.feed(buffer, got, sink);
             if (got == 0 || state != BoundedInflate::State::more) break;
         }
         using S = BoundedInflate::State;

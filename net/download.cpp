@@ -114,7 +114,7 @@ NetError Http::fetch_verified(const std::string& url, const std::wstring& dest, 
 
 NetError Http::fetch_part(const std::string& url, const std::wstring& part, std::uint64_t expected_size,
                           const std::string& expected_sha256, const std::atomic<bool>* cancel,
-                          const ByteProgress& progress, int attempts) {
+                          const ByteProgress& progress, int attempts, bool absent) {
     if (attempts < 1) return download_failure("download failed: " + url);
 
     NetError last;
@@ -122,7 +122,7 @@ NetError Http::fetch_part(const std::string& url, const std::wstring& part, std:
         const bool last_attempt = attempt == attempts;
         if (is_set(cancel)) return cancelled_result();
 
-        std::uint64_t have = part_size(part);
+        std::uint64_t have = absent && attempt == 1 ? 0 : part_size(part);
         bool fresh = false;
         bool complete = false;
         if (expected_size > 0 && have > expected_size) {

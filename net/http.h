@@ -59,10 +59,11 @@ public:
     // The attempts of fetch_verified on their own: url into the part file part (resumed from what
     // it holds), verified by size and digest; the file at part holds the verified bytes on success.
     // The pauses between attempts and the digest end early on cancel (the part file kept); an
-    // answer cut by the pace rule (too_slow) ends the attempts at once.
+    // answer cut by the pace rule (too_slow) ends the attempts at once. absent: the caller knows
+    // there is no part file, and the first attempt creates it without looking.
     NetError fetch_part(const std::string& url, const std::wstring& part, std::uint64_t expected_size,
                         const std::string& expected_sha256, const std::atomic<bool>* cancel,
-                        const ByteProgress& progress, int attempts);
+                        const ByteProgress& progress, int attempts, bool absent = false);
 
     // One GET of range (Range header unless it is the whole file); an answer of 200 or 206 is
     // shown to head (when set) first, and when it passes its body goes to sink. Returns within

@@ -9,29 +9,25 @@
 namespace df::setup {
 namespace {
 
-constexpr DWORD READ_BUFFER = 1u << 20;  // 1 MiB per ReadFile
+constexpr DWORD READ_BUFFER = THREAD_READ_BUFFER_SIZE;  // per ReadFile
 constexpr ULONG MAX_FEED = 0x40000000u;  // largest piece handed to BCryptHashData
 
-// The read buffer of this thread, allocated once and reused by every digest: a fresh 1 MiB block
-// per digest costs more than hashing a small file. Left unfilled: the system backs only the
-// pages a read touched, and reads ask for no more than the file holds (see read_size), so each
-// transfer thread of small files holds little of it. Null when it cannot be had.
+
+
+}  // namespace
+
+// Allocated once per thread: a fresh 1 MiB block per digest costs more than hashing a small file.
+// Reads ask for no more than the file holds, so a thread of small files holds little of it.
 unsigned char* thread_read_buffer() {
     thread_local std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[READ_BUFFER]);
     return buffer.get();
 }
 
-// What the next read asks for: what the file still holds by its size at the open, in blocks of
-// at most READ_BUFFER, and a page once that is read (the end shows as a read of 0, and a file
-// that grew since the open is still read whole). A read touches no more of the buffer than it
-// asked for.
-DWORD read_size(std::uint64_t remaining) {
+std::uint32_t thread_read_size(std::uint64_t remaining) {
     constexpr DWORD PAGE = 4096;
     if (remaining >= READ_BUFFER) return READ_BUFFER;
-    return remaining > PAGE ? static_cast<DWORD>(remaining) : PAGE;
+    return remaining > PAGE ? static_cast<std::uint32_t>(remaining) : PAGE;
 }
-
-}  // namespace
 
 // Provider and hash object of one digest; destroys the hash before closing the provider.
 struct Sha256::State {
@@ -88,7 +84,7 @@ std::optional<std::string> sha256_file(const std::wstring& path, std::uint64_t* 
     for (;;) {
         if (is_set(cancel)) return std::nullopt;
         DWORD got = 0;
-        const DWORD want = read_size(total < expected ? expected - total : 0);
+        const DWORD want = thread_read_size(total < expected ? expected - total : 0);
         if (!::ReadFile(file.get(), buffer, want, &got, nullptr)) return std::nullopt;
         if (got == 0) break;
         digest.update(buffer, got);  // after a failed update reading goes on, unhashed

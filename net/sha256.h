@@ -33,6 +33,21 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// Bytes in a thread's read buffer.
+inline constexpr std::uint32_t THREAD_READ_BUFFER_SIZE = 1u << 20;
+
+// The calling thread's read buffer of THREAD_READ_BUFFER_SIZE bytes, allocated once and left
+// unfilled (the system backs only the pages a read touched); sha256_file reads through it, and
+// other reads of a file's blocks may too, between digests. Null when it cannot be had. Windows
+// build.
+unsigned char* thread_read_buffer();
+
+// What the next read through the thread's buffer asks for, with remaining bytes left in the file
+// by its size at the open: at most THREAD_READ_BUFFER_SIZE, and a page once nothing is left (the
+// end shows as a read of 0, and a file that grew since is still read whole). A read touches no
+// more of the buffer than it asked for (Wine's read touches every page asked for).
+std::uint32_t thread_read_size(std::uint64_t remaining);
+
 // Lower-case hex digest of the whole file, or nothing when it cannot be opened, read or hashed,
 // or once cancel is set (looked at between blocks); bytes_read (when given) receives the byte
 // count once the whole file was read. Windows build.

@@ -364,13 +364,13 @@ TEST_F(Install, FirstFailureStopsTheTransfersInFlightWithItsOwnMessage) {
     release.files.insert(release.files.begin() + 3, {"bin/gone.dll", "gone", {}, std::nullopt, false, false});
     add_small_files(7);
     publish();
-    // The two DLLs and gone.dll's first request (on whichever source has room) meet before any is
-    // answered; the DLLs then trickle, and gone.dll's second 404 comes within 2 s, so they are in
-    // flight with bytes in their part files when it fails.
-    server.set_faults(R"({"/v1.4.0/files/f__bin__gone.dll": {"gather": 3, "gather_seconds": 2},
-                          "/gh/download/v1.4.0/f__bin__gone.dll": {"gather": 9, "gather_seconds": 2},
-                          "/v1.4.0/files/f__bin__core.dll": {"gather": 3, "rate": 20000},
-                          "/v1.4.0/files/f__bin__more.dll": {"gather": 3, "rate": 20000}})");
+    // The DLLs trickle from the start; each 404 of gone.dll (on whichever source has room first,
+    // then the other) comes 2 s after its request, so the DLLs are in flight with bytes in their
+    // part files when it fails.
+    server.set_faults(R"({"/v1.4.0/files/f__bin__gone.dll": {"gather": 99, "gather_seconds": 2},
+                          "/gh/download/v1.4.0/f__bin__gone.dll": {"gather": 99, "gather_seconds": 2},
+                          "/v1.4.0/files/f__bin__core.dll": {"rate": 20000},
+                          "/v1.4.0/files/f__bin__more.dll": {"rate": 20000}})");
     Outcome o = run(L"--connections 3");
     EXPECT_EQ(o.exit_code, 1u) << o.log;
     std::string m = "http 404 (" + url(on_mirror("f__bin__gone.dll")) + ")", g = "http 404 (" + url(on_github("f__bin__gone.dll")) + ")";
