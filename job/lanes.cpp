@@ -620,6 +620,12 @@ private:
             }
             return;
         }
+        if (r.too_slow) {
+            // A body slower than the pace rule is no passing fault: the other source takes the
+            // file's pieces at once.
+            for (PieceState& q : f.pieces) q.attempts[at(item.source)] = 0;
+            return;
+        }
         PieceState& piece = f.pieces[p];
         const int attempt = s.attempts - --piece.attempts[at(item.source)];
         piece.not_before[at(item.source)] = ::GetTickCount64() + retry_pause_ms(attempt);
