@@ -30,8 +30,9 @@ constexpr Source BY_SLOT[SOURCE_COUNT] = {Source::github, Source::mirror};
 // How often a waiting worker looks again (pauses that ran out, the caller's cancel).
 constexpr auto LOOK_AGAIN = std::chrono::milliseconds(50);
 // Workers beyond the transfers, for the work that holds no source: opening and verifying files,
-// and inflating and flushing those whose bytes have travelled.
-constexpr std::size_t SPARE_WORKERS = 2;
+// and inflating and flushing those whose bytes have travelled. A second one was no faster on the
+// bandwidth bench and costs a thread's memory.
+constexpr std::size_t SPARE_WORKERS = 1;
 
 // What a source is trusted with for files and pieces that start now.
 enum class Standing {
