@@ -11,6 +11,13 @@ namespace df::setup {
 
 namespace {
 
+NetError body_complete(std::uint32_t status) {
+    NetError ok;
+    ok.ok = true;
+    ok.http_status = status;
+    return ok;
+}
+
 NetError failure(std::string message, std::uint32_t status = 0) {
     NetError r;
     r.http_status = status;
@@ -228,10 +235,7 @@ NetError Http::request(const std::string& url, const ByteRange& range, const std
         if (got.kind == CallEnd::failed) return failure("read: " + net_error_code_text(got.error) + in_url, status);
         if (got.bytes == 0) {
             if (announced && received < *announced) return failure("read: connection closed early" + in_url, status);
-            NetError ok;
-            ok.ok = true;
-            ok.http_status = status;
-            return ok;
+            return body_complete(status);
         }
         received += got.bytes;
         received_.fetch_add(got.bytes);
@@ -239,6 +243,8 @@ NetError Http::request(const std::string& url, const ByteRange& range, const std
             return failure("write failed or response too large" + in_url, status);
         }
         pace.arrived(arrived_at, got.bytes);
+        // The whole body announced: no read of 0 bytes needed to learn its end.
+        if (announced && received == *announced) return body_complete(status);
     }
 }
 
