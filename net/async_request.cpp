@@ -4,42 +4,182 @@
 #include "net/cancel.h"
 #include "net/http_text.h"
 
+#include <algorithm>
 #include <memory>
-#include <vector>
 
 namespace df::setup {
 
-// What one request shares with its status callback. The callback writes the fields of a
-// completion, then sets completed; the calling thread reads them after its wait saw the event
-// set. One call is in flight at a time, so one completion at a time.
+namespace {
+
+// The body ring of a request: two of its largest reads, so the next read fills one part while the
+// caller writes out the other.
+constexpr std::uint32_t RING_SIZE = 2 * READ_BUFFER_SIZE;
+
+}  // namespace
+
+// What one request shares with its status callbacks. Slim locks and a condition variable rather
+// than an event: a body costs a completion per few KiB, and a kernel event is a system call on
+// each side of each (under Wine a round trip to its server), where these wait in user mode.
 struct AsyncContext {
-    UniqueKernel completed{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset
+    // Guards every field below but calls_closed: written by the callbacks, read by the caller.
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE woken = CONDITION_VARIABLE_INIT;
+
+    // Before the body, one call at a time: its completion's fields, then completed; the caller
+    // waits for completed and clears it.
+    bool completed = false;
     DWORD status = 0;  // the WINHTTP_CALLBACK_STATUS_ of the completion
     DWORD error = 0;   // REQUEST_ERROR: the call's error code
-    DWORD bytes = 0;   // DATA_AVAILABLE and READ_COMPLETE: their byte count
-    std::vector<char> buffer = std::vector<char>(READ_BUFFER_SIZE, 0);
+    DWORD bytes = 0;
+
+    // The body: the callbacks query and read ahead into ring at tail, the caller takes from head
+    // (both counts of bytes since the start; tail - head <= RING_SIZE).
+    bool streaming = false;
+    bool busy = false;      // a query or read of the body is in flight
+    bool ended = false;     // the platform said the body is over
+    bool failed = false;    // a call of the body failed with error
+    DWORD available = 0;    // what the last query said can be read without waiting, less what was read since
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+    std::unique_ptr<char[]> ring = std::make_unique_for_overwrite<char[]>(RING_SIZE);
+
+    // Held while a call of the body starts and while the caller marks the request closed, so that
+    // no call starts on a closed handle, whose value the platform may already have given to
+    // another request. Taken before lock, never inside it.
+    SRWLOCK calls = SRWLOCK_INIT;
+    bool calls_closed = false;  // under calls
 };
 
 namespace {
 
-void CALLBACK on_status(HINTERNET, DWORD_PTR value, DWORD status, LPVOID info, DWORD length) {
+// The request whose body pump runs on this thread, and whether a completion that came inside
+// one of its calls (a read of bytes already there completes at once) asked it to go on.
+thread_local AsyncContext* pumping = nullptr;
+thread_local bool pump_again = false;
+
+// Starts the body's next call, unless one is in flight, the body is over or failed, or the ring
+// is full (the caller's consumed starts it then). A completion inside the call, on this thread,
+// makes the loop go on rather than nest.
+void pump(HINTERNET request, AsyncContext& c) {
+    if (pumping == &c) {
+        pump_again = true;
+        return;
+    }
+    AsyncContext* const outer = pumping;
+    const bool outer_again = pump_again;
+    pumping = &c;
+    do {
+        pump_again = false;
+        ::AcquireSRWLockExclusive(&c.calls);
+        if (c.calls_closed) {
+            ::ReleaseSRWLockExclusive(&c.calls);
+            break;
+        }
+        ::AcquireSRWLockExclusive(&c.lock);
+        if (c.busy || c.ended || c.failed) {
+            ::ReleaseSRWLockExclusive(&c.lock);
+            ::ReleaseSRWLockExclusive(&c.calls);
+            break;
+        }
+        char* into = nullptr;
+        DWORD want = 0;
+        if (c.available > 0) {
+            const auto at = static_cast<std::uint32_t>(c.tail % RING_SIZE);
+            const std::uint64_t space = std::min<std::uint64_t>(RING_SIZE - (c.tail - c.head), RING_SIZE - at);
+            if (space == 0) {
+                ::ReleaseSRWLockExclusive(&c.lock);
+                ::ReleaseSRWLockExclusive(&c.calls);
+                break;
+            }
+            into = c.ring.get() + at;
+            want = static_cast<DWORD>(std::min<std::uint64_t>(c.available, space));
+        }
+        c.busy = true;
+        ::ReleaseSRWLockExclusive(&c.lock);
+        const BOOL started = into ? ::WinHttpReadData(request, into, want, nullptr)
+                                  : ::WinHttpQueryDataAvailable(request, nullptr);
+        const std::uint32_t code = started ? 0 : last_error_code();
+        ::ReleaseSRWLockExclusive(&c.calls);
+        if (!started) {
+            ::AcquireSRWLockExclusive(&c.lock);
+            c.busy = false;
+            c.failed = true;
+            c.error = code;
+            ::ReleaseSRWLockExclusive(&c.lock);
+            ::WakeConditionVariable(&c.woken);
+            break;
+        }
+    } while (pump_again);
+    pumping = outer;
+    pump_again = outer_again;
+}
+
+void CALLBACK on_status(HINTERNET request, DWORD_PTR value, DWORD status, LPVOID info, DWORD length) {
     auto* context = reinterpret_cast<AsyncContext*>(value);
     if (!context) return;
+    DWORD bytes = 0;
+    DWORD error = 0;
     switch (status) {
         case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
             delete context;  // the last notice of the handle
             return;
         case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
-        case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: context->bytes = 0; break;
-        case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE: context->bytes = *static_cast<const DWORD*>(info); break;
-        case WINHTTP_CALLBACK_STATUS_READ_COMPLETE: context->bytes = length; break;
-        case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
-            context->error = static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError;
-            break;
+        case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: break;
+        case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE: bytes = *static_cast<const DWORD*>(info); break;
+        case WINHTTP_CALLBACK_STATUS_READ_COMPLETE: bytes = length; break;
+        case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: error = static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError; break;
         default: return;
     }
-    context->status = status;
-    ::SetEvent(context->completed.get());
+    ::AcquireSRWLockExclusive(&context->lock);
+    const bool streaming = context->streaming;
+    bool news = true;  // something the caller waits for
+    if (!streaming) {
+        context->status = status;
+        context->error = error;
+        context->bytes = bytes;
+        context->completed = true;
+    } else {
+        context->busy = false;
+        if (status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
+            context->failed = true;
+            context->error = error;
+        } else if (bytes == 0) {
+            context->ended = true;  // a query or read of 0 bytes: the end of the body
+        } else if (status == WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE) {
+            context->available = bytes;
+            news = false;
+        } else {
+            context->tail += bytes;
+            context->available -= std::min(context->available, bytes);
+        }
+    }
+    ::ReleaseSRWLockExclusive(&context->lock);
+    if (news) ::WakeConditionVariable(&context->woken);
+    if (streaming && status != WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) pump(request, *context);
+}
+
+// Waits on woken, with lock held, until ready() or wait_ms passes; whether ready().
+template <typename Ready>
+bool wait_until(AsyncContext& c, DWORD wait_ms, Ready ready) {
+    const ULONGLONG until = ::GetTickCount64() + wait_ms;
+    while (!ready()) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= until) return false;
+        // A time-out or a wake for something else looks again until the time is up.
+        ::SleepConditionVariableSRW(&c.woken, &c.lock, static_cast<DWORD>(until - now), 0);
+    }
+    return true;
+}
+
+// The next wait's length: a look at the cancel flag, or less up to the deadline (0: none).
+DWORD wait_step(std::uint64_t deadline_ms) {
+    DWORD wait_ms = CANCEL_LOOK_MS;
+    if (deadline_ms != 0) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline_ms) return 0;
+        if (deadline_ms - now < wait_ms) wait_ms = static_cast<DWORD>(deadline_ms - now);
+    }
+    return wait_ms;
 }
 
 }  // namespace
@@ -50,11 +190,6 @@ std::uint32_t AsyncRequest::open(HINTERNET connection, const std::wstring& path,
                                        WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
     if (!handle_) return last_error_code();
     auto context = std::make_unique<AsyncContext>();
-    if (!context->completed) {
-        const std::uint32_t code = last_error_code();
-        handle_.reset();
-        return code;
-    }
     auto value = reinterpret_cast<DWORD_PTR>(context.get());
     if (!::WinHttpSetOption(handle_.get(), WINHTTP_OPTION_CONTEXT_VALUE, &value, sizeof value) ||
         ::WinHttpSetStatusCallback(handle_.get(), on_status,
@@ -69,11 +204,16 @@ std::uint32_t AsyncRequest::open(HINTERNET connection, const std::wstring& path,
 }
 
 void AsyncRequest::close() {
+    if (context_) {
+        ::AcquireSRWLockExclusive(&context_->calls);
+        context_->calls_closed = true;
+        ::ReleaseSRWLockExclusive(&context_->calls);
+    }
     context_ = nullptr;  // from here on the closing notice frees it
+    taken_ = nullptr;
+    taken_size_ = 0;
     handle_.reset();
 }
-
-const char* AsyncRequest::data() const { return context_ ? context_->buffer.data() : nullptr; }
 
 CallEnd AsyncRequest::send(const std::wstring& headers, const std::atomic<bool>* cancel, std::uint64_t deadline_ms) {
     return finish(::WinHttpSendRequest(handle_.get(), headers.c_str(), static_cast<DWORD>(-1),
@@ -85,45 +225,75 @@ CallEnd AsyncRequest::receive(const std::atomic<bool>* cancel, std::uint64_t dea
     return finish(::WinHttpReceiveResponse(handle_.get(), nullptr), cancel, deadline_ms);
 }
 
-CallEnd AsyncRequest::query_available(const std::atomic<bool>* cancel, std::uint64_t deadline_ms) {
-    return finish(::WinHttpQueryDataAvailable(handle_.get(), nullptr), cancel, deadline_ms);
-}
-
-CallEnd AsyncRequest::read(std::uint32_t want, const std::atomic<bool>* cancel, std::uint64_t deadline_ms) {
-    if (want > READ_BUFFER_SIZE) want = READ_BUFFER_SIZE;
-    return finish(::WinHttpReadData(handle_.get(), context_->buffer.data(), want, nullptr), cancel, deadline_ms);
+bool AsyncRequest::ended_from_outside(const std::atomic<bool>* cancel, std::uint64_t deadline_ms, CallEnd& end) {
+    if (is_set(cancel)) {
+        end = CallEnd{CallEnd::cancelled, 0, 0};
+    } else if (deadline_ms != 0 && ::GetTickCount64() >= deadline_ms) {
+        end = CallEnd{CallEnd::too_late, 0, 0};
+    } else {
+        return false;
+    }
+    close();
+    return true;
 }
 
 CallEnd AsyncRequest::finish(bool started, const std::atomic<bool>* cancel, std::uint64_t deadline_ms) {
     if (!started) return CallEnd{CallEnd::failed, last_error_code(), 0};
+    AsyncContext& c = *context_;
     for (;;) {
-        DWORD wait_ms = CANCEL_LOOK_MS;
-        if (deadline_ms != 0) {
-            const ULONGLONG now = ::GetTickCount64();
-            if (now < deadline_ms && deadline_ms - now < wait_ms) wait_ms = static_cast<DWORD>(deadline_ms - now);
-            if (now >= deadline_ms) wait_ms = 0;
+        ::AcquireSRWLockExclusive(&c.lock);
+        if (wait_until(c, wait_step(deadline_ms), [&] { return c.completed; })) {
+            c.completed = false;
+            const CallEnd end = c.status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR
+                                    ? CallEnd{CallEnd::failed, c.error, 0}
+                                    : CallEnd{CallEnd::done, 0, c.bytes};
+            ::ReleaseSRWLockExclusive(&c.lock);
+            return end;
         }
-        const DWORD waited = ::WaitForSingleObject(context_->completed.get(), wait_ms);
-        if (waited == WAIT_OBJECT_0) {
-            if (context_->status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
-                return CallEnd{CallEnd::failed, context_->error, 0};
-            }
-            return CallEnd{CallEnd::done, 0, context_->bytes};
-        }
-        if (waited != WAIT_TIMEOUT) {
-            const std::uint32_t code = last_error_code();
-            close();
-            return CallEnd{CallEnd::failed, code, 0};
-        }
-        if (is_set(cancel)) {
-            close();
-            return CallEnd{CallEnd::cancelled, 0, 0};
-        }
-        if (deadline_ms != 0 && ::GetTickCount64() >= deadline_ms) {
-            close();
-            return CallEnd{CallEnd::too_late, 0, 0};
-        }
+        ::ReleaseSRWLockExclusive(&c.lock);
+        if (CallEnd end; ended_from_outside(cancel, deadline_ms, end)) return end;
     }
+}
+
+CallEnd AsyncRequest::take(const std::atomic<bool>* cancel, std::uint64_t deadline_ms) {
+    if (!context_) return CallEnd{CallEnd::failed, ERROR_INVALID_HANDLE, 0};
+    AsyncContext& c = *context_;
+    ::AcquireSRWLockExclusive(&c.lock);
+    const bool first = !c.streaming;
+    c.streaming = true;
+    ::ReleaseSRWLockExclusive(&c.lock);
+    if (first) pump(handle_.get(), c);
+    for (;;) {
+        ::AcquireSRWLockExclusive(&c.lock);
+        if (wait_until(c, wait_step(deadline_ms), [&] { return c.tail > c.head || c.failed || c.ended; })) {
+            CallEnd end{CallEnd::done, 0, 0};
+            if (c.tail > c.head) {
+                const auto at = static_cast<std::uint32_t>(c.head % RING_SIZE);
+                taken_ = c.ring.get() + at;
+                taken_size_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(c.tail - c.head, RING_SIZE - at));
+                end.bytes = taken_size_;
+            } else if (c.failed) {
+                end = CallEnd{CallEnd::failed, c.error, 0};
+            }
+            ::ReleaseSRWLockExclusive(&c.lock);
+            return end;
+        }
+        ::ReleaseSRWLockExclusive(&c.lock);
+        if (CallEnd end; ended_from_outside(cancel, deadline_ms, end)) return end;
+    }
+}
+
+const char* AsyncRequest::data() const { return taken_; }
+
+void AsyncRequest::consumed() {
+    if (!context_ || taken_size_ == 0) return;
+    AsyncContext& c = *context_;
+    ::AcquireSRWLockExclusive(&c.lock);
+    c.head += taken_size_;
+    ::ReleaseSRWLockExclusive(&c.lock);
+    taken_ = nullptr;
+    taken_size_ = 0;
+    pump(handle_.get(), c);
 }
 
 }  // namespace df::setup

@@ -217,21 +217,13 @@ NetError Http::request(const std::string& url, const ByteRange& range, const std
         const std::uint64_t left = pace.time_left(now);
         if (left == 0) return pace_failure();
         const std::uint64_t deadline = left > UINT64_MAX / 2 ? 0 : now + left + CLOCK_STEP_MS;
-        // Ask what has arrived first and read no more than that, so that bytes already received
-        // reach the sink (and progress) at once instead of waiting to fill the buffer.
-        CallEnd available = req.query_available(cancel, deadline);
-        if (available.kind == CallEnd::cancelled) return cancelled_result(status);
+        // The request reads ahead by itself, never more than has arrived, so bytes already
+        // received reach the sink (and progress) at once instead of waiting to fill a buffer.
+        CallEnd got = req.take(cancel, deadline);
+        if (got.kind == CallEnd::cancelled) return cancelled_result(status);
         // What arrives after the span came up short does not undo the failure.
         const std::uint64_t arrived_at = ::GetTickCount64();
-        if (available.kind == CallEnd::too_late || !pace.holds(arrived_at)) return pace_failure();
-        if (available.kind == CallEnd::failed) {
-            return failure("read: " + net_error_code_text(available.error) + in_url, status);
-        }
-        const std::uint32_t want =
-            (available.bytes == 0 || available.bytes > READ_BUFFER_SIZE) ? READ_BUFFER_SIZE : available.bytes;
-        CallEnd got = req.read(want, cancel, deadline);
-        if (got.kind == CallEnd::cancelled) return cancelled_result(status);
-        if (got.kind == CallEnd::too_late) return pace_failure();
+        if (got.kind == CallEnd::too_late || !pace.holds(arrived_at)) return pace_failure();
         if (got.kind == CallEnd::failed) return failure("read: " + net_error_code_text(got.error) + in_url, status);
         if (got.bytes == 0) {
             if (announced && received < *announced) return failure("read: connection closed early" + in_url, status);
@@ -242,6 +234,7 @@ NetError Http::request(const std::string& url, const ByteRange& range, const std
         if (!sink(req.data(), got.bytes, static_cast<int>(status))) {
             return failure("write failed or response too large" + in_url, status);
         }
+        req.consumed();
         pace.arrived(arrived_at, got.bytes);
         // The whole body announced: no read of 0 bytes needed to learn its end.
         if (announced && received == *announced) return body_complete(status);
