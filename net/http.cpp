@@ -55,7 +55,10 @@ std::string last_error_text(const char* what) {
 
 void set_request_timeouts(HINTERNET request, int timeout_ms) {
     int receive = receive_timeout_ms(timeout_ms);
-    ::WinHttpSetTimeouts(request, timeout_ms, timeout_ms, timeout_ms, receive);
+    // No resolve time-out (0, the platform's default): the head's deadline, which the request
+    // core keeps itself, already bounds a lookup that hangs, and with a time-out set WinHTTP
+    // resolves each new connection's name on a thread of its own.
+    ::WinHttpSetTimeouts(request, 0, timeout_ms, timeout_ms, receive);
     // The wait for the response headers has a time-out of its own: it gets the receive time-out.
     DWORD value = static_cast<DWORD>(receive);
     ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &value, sizeof value);

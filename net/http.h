@@ -101,7 +101,7 @@ private:
 bool holds_digest(const std::wstring& path, const std::string& expected_sha256,
                   const std::atomic<bool>* cancel = nullptr);
 
-// Sets the resolve, connect and send time-outs of a request handle to timeout_ms and the
+// Sets the connect and send time-outs of a request handle to timeout_ms (resolving has none) and the
 // receive and response-header time-outs to receive_timeout_ms(timeout_ms); results ignored.
 // The request core's own deadlines come first; these are the platform's backstop.
 void set_request_timeouts(HINTERNET request, int timeout_ms);
