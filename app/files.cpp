@@ -60,4 +60,12 @@ std::wstring join_path(const std::wstring& folder, const std::wstring& name) {
     return folder + L"\\" + name;
 }
 
+std::optional<std::uint64_t> file_size(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA d{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d) || (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return std::nullopt;
+    }
+    return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
 }  // namespace df::setup

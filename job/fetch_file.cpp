@@ -8,22 +8,10 @@
 #include "net/error_text.h"
 
 namespace df::setup {
-namespace {
-
-// Size of a file; nothing when it is absent or a folder.
-std::optional<std::uint64_t> size_of(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA d{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d) || (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return std::nullopt;
-    }
-    return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
-}
 
 void log_failure(Source s, const ManifestFile& entry, const std::string& message) {
     log_line(std::string(source_name(s)) + " " + entry.path + ": " + message);
 }
-
-}  // namespace
 
 Failure failure_of(const NetError& r, const Http& http) {
     if (r.cancelled) return {FailureKind::cancelled, "cancelled"};
@@ -49,9 +37,9 @@ FileOutcome fetch_from(Http& http, const ManifestFile& entry, const std::wstring
     const std::wstring packed_part = part_path(dest, PartKind::packed);
     // Raw bytes verified already (a run that stopped after inflating, or before its commit) need
     // no packed copy; the raw attempts below find them without a request.
-    const bool part_whole = !turn.fresh && size_of(part) == entry.size && holds_digest(part, entry.sha256);
+    const bool part_whole = !turn.fresh && file_size(part) == entry.size && holds_digest(part, entry.sha256);
     // Of what travels, the bytes there already: they arrive no more.
-    auto held = [](const std::wstring& path, std::uint64_t size) { return std::min(size_of(path).value_or(0), size); };
+    auto held = [](const std::wstring& path, std::uint64_t size) { return std::min(file_size(path).value_or(0), size); };
     if (part_whole) out.held = packed ? entry.packed->size : entry.size;
     const std::wstring record = part_path(dest, PartKind::pieces);
     auto travelled = [&] {

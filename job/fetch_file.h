@@ -28,6 +28,9 @@ struct FileOutcome {
 // its message is the result's.
 Failure failure_of(const NetError& r, const Http& http);
 
+// Logs a failure of source s for entry: "<source> <path>: <message>".
+void log_failure(Source s, const ManifestFile& entry, const std::string& message);
+
 // What the caller of fetch_from knows, and wants to hear.
 struct FetchTurn {
     // Nothing of the file (destination, part files, record) was in its folder at the start of the

@@ -5,6 +5,7 @@
 
 #include "app/files.h"
 #include "app/log.h"
+#include "job/fetch_file.h"
 #include "job/piece_file.h"
 #include "job/unpack.h"
 #include "net/error_text.h"
@@ -400,7 +401,7 @@ private:
     void note_failure(std::size_t i, Source s, const Failure& failure) {
         FileState& f = files_[i];
         const ManifestFile& entry = phase_.plan().files[i];
-        log_line(std::string(source_name(s)) + " " + entry.path + ": " + failure.message);
+        log_failure(s, entry, failure.message);
         if (!f.errors.empty()) f.errors += "; ";
         f.errors += failure.message;
         f.only_not_found = f.only_not_found && failure.kind == FailureKind::not_found;

@@ -31,13 +31,6 @@ NetError mismatch(const std::string& url, std::uint64_t got) {
 }
 
 // Size of a file; 0 when it is absent or a folder.
-std::uint64_t part_size(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA d{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return 0;
-    if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
-    return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
-}
-
 bool is_plain_file(const std::wstring& path) {
     DWORD a = ::GetFileAttributesW(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
@@ -122,7 +115,7 @@ NetError Http::fetch_part(const std::string& url, const std::wstring& part, std:
         const bool last_attempt = attempt == attempts;
         if (is_set(cancel)) return cancelled_result();
 
-        std::uint64_t have = absent && attempt == 1 ? 0 : part_size(part);
+        std::uint64_t have = absent && attempt == 1 ? 0 : file_size(part).value_or(0);
         bool fresh = false;
         bool complete = false;
         if (expected_size > 0 && have > expected_size) {

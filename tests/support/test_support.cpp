@@ -113,13 +113,6 @@ std::map<std::string, std::string> files_below(const std::wstring& folder) {
 
 bool file_exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::optional<std::uint64_t> file_size(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA d{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) return std::nullopt;
-    if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
-    return (std::uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
-}
-
 std::vector<wchar_t> environment_block(const std::wstring& extra_env) {
     std::vector<std::wstring> extra;
     std::size_t start = 0;

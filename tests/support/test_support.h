@@ -1,6 +1,8 @@
 #pragma once
 // Helpers shared by the Windows test executables: paths of the build, scratch folders,
 // whole-file reads and writes, and running a program to its exit code.
+#include "app/files.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -31,7 +33,8 @@ bool write_file(const std::wstring& path, const std::string& bytes);
 bool file_exists(const std::wstring& path);
 // Every file below folder: its path relative to folder ("/" between segments, UTF-8) -> its bytes.
 std::map<std::string, std::string> files_below(const std::wstring& folder);
-std::optional<std::uint64_t> file_size(const std::wstring& path);
+// The size of a file (nothing when absent or a folder): the setup's own.
+using setup::file_size;
 
 // An environment block (for CreateProcessW with CREATE_UNICODE_ENVIRONMENT): the entries of
 // extra_env ("NAME=value" lines) first, then this process's own except those they replace.
