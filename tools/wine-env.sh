@@ -63,3 +63,11 @@ df_wine_prefix_ready() {
 
 # The Windows form of a Linux path under Wine: Z: and backslashes.
 df_winpath() { echo "Z:${1//\//\\}"; }
+
+# Copies the setup exe $1 without its debug sections into folder $2 and prints the copy's path:
+# the exe a bench runs. Wine reads an image whose sections are not page-aligned whole into
+# memory, debug sections too (about 20 MiB in the test build), and the peak memory would count
+# them; the release exe carries none, and Windows maps an image's pages only as they are used.
+df_bench_exe() {
+  x86_64-w64-mingw32-strip --strip-debug -o "$2/duskfern-setup.exe" "$1" && echo "$2/duskfern-setup.exe"
+}
