@@ -23,12 +23,15 @@ function(df_test_pch_use target)
   endif()
 endfunction()
 
-# df_add_test(NAME SOURCES ... LIBS ... [SERVER] [WINDOWS_ONLY])
+# df_add_test(NAME SOURCES ... LIBS ... [SERVER] [WINDOWS_ONLY] [TIMEOUT S] [COST S])
 # One ctest entry per test executable. SERVER runs it beside a fresh loopback release
 # server (tools/release_server.py) whose addresses arrive in DF_TEST_* variables; PROXY adds a
 # loopback forward proxy (tools/proxy_server.py, DF_TEST_PROXY and DF_TEST_PROXY_CTL).
+# COST: about how many seconds the test takes under Wine. ctest starts the costliest tests first;
+# it learns the times of its own runs later, but a fresh clone has none, and a long test started
+# last would keep the run going alone (so would a window test whose screen lock comes free late).
 function(df_add_test name)
-  cmake_parse_arguments(T "SERVER;PROXY;WINDOWS_ONLY" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "SERVER;PROXY;WINDOWS_ONLY" "TIMEOUT;COST" "SOURCES;LIBS" ${ARGN})
   if(T_WINDOWS_ONLY AND NOT DF_WINDOWS)
     return()
   endif()
@@ -52,4 +55,7 @@ function(df_add_test name)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
                        ENVIRONMENT "DF_SOURCE_DIR=${CMAKE_SOURCE_DIR};DF_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  if(T_COST)
+    set_tests_properties(${name} PROPERTIES COST ${T_COST})
+  endif()
 endfunction()
