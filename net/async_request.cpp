@@ -13,7 +13,7 @@ namespace {
 
 // The body ring of a request: two of its largest reads, so the next read fills one part while the
 // caller writes out the other.
-constexpr std::uint32_t RING_SIZE = 2 * READ_BUFFER_SIZE;
+constexpr std::uint32_t RING_SIZE = BODY_RING_SIZE;
 
 // The rings of ended requests, kept for the next ones rather than freed: blocks of this size
 // freed between the heap's small lasting allocations fragment it (under Wine the heap grew by

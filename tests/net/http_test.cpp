@@ -127,7 +127,7 @@ TEST_F(HttpTest, SlowSinkGetsEveryByteInOrderInChunksOfTheRing) {
     });
     EXPECT_TRUE(r.ok) << r.message;
     EXPECT_TRUE(body == data);
-    EXPECT_LE(largest, 2u * READ_BUFFER_SIZE);
+    EXPECT_LE(largest, BODY_RING_SIZE);
     EXPECT_GT(largest, 0u);
 }
 
