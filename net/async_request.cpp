@@ -11,6 +11,18 @@ namespace df::setup {
 
 namespace {
 
+// Holds an SRW lock exclusively for a scope.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
 // The body ring of a request: two of its largest reads, so the next read fills one part while the
 // caller writes out the other.
 constexpr std::uint32_t RING_SIZE = BODY_RING_SIZE;
@@ -23,19 +35,22 @@ class RingPool {
 public:
     // A ring of RING_SIZE bytes; nullptr when no memory is left.
     char* take() {
-        ::AcquireSRWLockExclusive(&lock_);
         char* ring = nullptr;
-        if (count_ > 0) ring = kept_[--count_];
-        ::ReleaseSRWLockExclusive(&lock_);
+        {
+            ExclusiveLock hold(lock_);
+            if (count_ > 0) ring = kept_[--count_];
+        }
         if (!ring) ring = static_cast<char*>(::VirtualAlloc(nullptr, RING_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
         return ring;
     }
     void give(char* ring) {
         if (!ring) return;
-        ::AcquireSRWLockExclusive(&lock_);
-        const bool kept = count_ < KEEP;
-        if (kept) kept_[count_++] = ring;
-        ::ReleaseSRWLockExclusive(&lock_);
+        bool kept = false;
+        {
+            ExclusiveLock hold(lock_);
+            kept = count_ < KEEP;
+            if (kept) kept_[count_++] = ring;
+        }
         if (!kept) ::VirtualFree(ring, 0, MEM_RELEASE);
     }
 
@@ -99,9 +114,40 @@ namespace {
 thread_local AsyncContext* pumping = nullptr;
 thread_local bool pump_again = false;
 
-// Starts the body's next call, unless one is in flight, the body is over or failed, or the ring
-// is full (the caller's consumed starts it then). A completion inside the call, on this thread,
-// makes the loop go on rather than nest.
+// Starts the body's next query or read; false when none is due (the request closed, a call in
+// flight, the body over or failed, the ring full: the caller's consumed starts it then) or it
+// could not start (the body has failed then).
+bool start_next_call(HINTERNET request, AsyncContext& c) {
+    ExclusiveLock calls(c.calls);
+    if (c.calls_closed) return false;
+    char* into = nullptr;
+    DWORD want = 0;
+    {
+        ExclusiveLock lock(c.lock);
+        if (c.busy || c.ended || c.failed) return false;
+        if (c.available > 0) {
+            const auto at = static_cast<std::uint32_t>(c.tail % RING_SIZE);
+            const std::uint64_t space = std::min<std::uint64_t>(RING_SIZE - (c.tail - c.head), RING_SIZE - at);
+            if (space == 0) return false;
+            into = c.ring + at;
+            want = static_cast<DWORD>(std::min<std::uint64_t>(c.available, space));
+        }
+        c.busy = true;
+    }
+    if (into ? ::WinHttpReadData(request, into, want, nullptr) : ::WinHttpQueryDataAvailable(request, nullptr)) return true;
+    const std::uint32_t code = last_error_code();
+    {
+        ExclusiveLock lock(c.lock);
+        c.busy = false;
+        c.failed = true;
+        c.error = code;
+    }
+    ::WakeConditionVariable(&c.woken);
+    return false;
+}
+
+// Starts the body's calls while they are due. A completion inside a call, on this thread (a read
+// of bytes already there completes at once), makes the loop go on rather than nest.
 void pump(HINTERNET request, AsyncContext& c) {
     if (pumping == &c) {
         pump_again = true;
@@ -112,46 +158,7 @@ void pump(HINTERNET request, AsyncContext& c) {
     pumping = &c;
     do {
         pump_again = false;
-        ::AcquireSRWLockExclusive(&c.calls);
-        if (c.calls_closed) {
-            ::ReleaseSRWLockExclusive(&c.calls);
-            break;
-        }
-        ::AcquireSRWLockExclusive(&c.lock);
-        if (c.busy || c.ended || c.failed) {
-            ::ReleaseSRWLockExclusive(&c.lock);
-            ::ReleaseSRWLockExclusive(&c.calls);
-            break;
-        }
-        char* into = nullptr;
-        DWORD want = 0;
-        if (c.available > 0) {
-            const auto at = static_cast<std::uint32_t>(c.tail % RING_SIZE);
-            const std::uint64_t space = std::min<std::uint64_t>(RING_SIZE - (c.tail - c.head), RING_SIZE - at);
-            if (space == 0) {
-                ::ReleaseSRWLockExclusive(&c.lock);
-                ::ReleaseSRWLockExclusive(&c.calls);
-                break;
-            }
-            into = c.ring + at;
-            want = static_cast<DWORD>(std::min<std::uint64_t>(c.available, space));
-        }
-        c.busy = true;
-        ::ReleaseSRWLockExclusive(&c.lock);
-        const BOOL started = into ? ::WinHttpReadData(request, into, want, nullptr)
-                                  : ::WinHttpQueryDataAvailable(request, nullptr);
-        const std::uint32_t code = started ? 0 : last_error_code();
-        ::ReleaseSRWLockExclusive(&c.calls);
-        if (!started) {
-            ::AcquireSRWLockExclusive(&c.lock);
-            c.busy = false;
-            c.failed = true;
-            c.error = code;
-            ::ReleaseSRWLockExclusive(&c.lock);
-            ::WakeConditionVariable(&c.woken);
-            break;
-        }
-    } while (pump_again);
+    } while (start_next_call(request, c) && pump_again);
     pumping = outer;
     pump_again = outer_again;
 }
@@ -172,30 +179,32 @@ void CALLBACK on_status(HINTERNET request, DWORD_PTR value, DWORD status, LPVOID
         case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: error = static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError; break;
         default: return;
     }
-    ::AcquireSRWLockExclusive(&context->lock);
-    const bool streaming = context->streaming;
+    bool streaming = false;
     bool news = true;  // something the caller waits for
-    if (!streaming) {
-        context->status = status;
-        context->error = error;
-        context->bytes = bytes;
-        context->completed = true;
-    } else {
-        context->busy = false;
-        if (status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
-            context->failed = true;
+    {
+        ExclusiveLock hold(context->lock);
+        streaming = context->streaming;
+        if (!streaming) {
+            context->status = status;
             context->error = error;
-        } else if (bytes == 0) {
-            context->ended = true;  // a query or read of 0 bytes: the end of the body
-        } else if (status == WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE) {
-            context->available = bytes;
-            news = false;
+            context->bytes = bytes;
+            context->completed = true;
         } else {
-            context->tail += bytes;
-            context->available -= std::min(context->available, bytes);
+            context->busy = false;
+            if (status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
+                context->failed = true;
+                context->error = error;
+            } else if (bytes == 0) {
+                context->ended = true;  // a query or read of 0 bytes: the end of the body
+            } else if (status == WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE) {
+                context->available = bytes;
+                news = false;
+            } else {
+                context->tail += bytes;
+                context->available -= std::min(context->available, bytes);
+            }
         }
     }
-    ::ReleaseSRWLockExclusive(&context->lock);
     if (news) ::WakeConditionVariable(&context->woken);
     if (streaming && status != WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) pump(request, *context);
 }
@@ -251,9 +260,8 @@ std::uint32_t AsyncRequest::open(HINTERNET connection, const std::wstring& path,
 
 void AsyncRequest::close() {
     if (context_) {
-        ::AcquireSRWLockExclusive(&context_->calls);
+        ExclusiveLock hold(context_->calls);
         context_->calls_closed = true;
-        ::ReleaseSRWLockExclusive(&context_->calls);
     }
     context_ = nullptr;  // from here on the closing notice frees it
     taken_ = nullptr;
@@ -287,16 +295,14 @@ CallEnd AsyncRequest::finish(bool started, const std::atomic<bool>* cancel, std:
     if (!started) return CallEnd{CallEnd::failed, last_error_code(), 0};
     AsyncContext& c = *context_;
     for (;;) {
-        ::AcquireSRWLockExclusive(&c.lock);
-        if (wait_until(c, wait_step(deadline_ms), [&] { return c.completed; })) {
-            c.completed = false;
-            const CallEnd end = c.status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR
-                                    ? CallEnd{CallEnd::failed, c.error, 0}
-                                    : CallEnd{CallEnd::done, 0, c.bytes};
-            ::ReleaseSRWLockExclusive(&c.lock);
-            return end;
+        {
+            ExclusiveLock hold(c.lock);
+            if (wait_until(c, wait_step(deadline_ms), [&] { return c.completed; })) {
+                c.completed = false;
+                return c.status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR ? CallEnd{CallEnd::failed, c.error, 0}
+                                                                         : CallEnd{CallEnd::done, 0, c.bytes};
+            }
         }
-        ::ReleaseSRWLockExclusive(&c.lock);
         if (CallEnd end; ended_from_outside(cancel, deadline_ms, end)) return end;
     }
 }
@@ -304,27 +310,26 @@ CallEnd AsyncRequest::finish(bool started, const std::atomic<bool>* cancel, std:
 CallEnd AsyncRequest::take(const std::atomic<bool>* cancel, std::uint64_t deadline_ms) {
     if (!context_) return CallEnd{CallEnd::failed, ERROR_INVALID_HANDLE, 0};
     AsyncContext& c = *context_;
-    ::AcquireSRWLockExclusive(&c.lock);
-    const bool first = !c.streaming;
-    c.streaming = true;
-    ::ReleaseSRWLockExclusive(&c.lock);
+    bool first = false;
+    {
+        ExclusiveLock hold(c.lock);
+        first = !c.streaming;
+        c.streaming = true;
+    }
     if (first) pump(handle_.get(), c);
     for (;;) {
-        ::AcquireSRWLockExclusive(&c.lock);
-        if (wait_until(c, wait_step(deadline_ms), [&] { return c.tail > c.head || c.failed || c.ended; })) {
-            CallEnd end{CallEnd::done, 0, 0};
-            if (c.tail > c.head) {
-                const auto at = static_cast<std::uint32_t>(c.head % RING_SIZE);
-                taken_ = c.ring + at;
-                taken_size_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(c.tail - c.head, RING_SIZE - at));
-                end.bytes = taken_size_;
-            } else if (c.failed) {
-                end = CallEnd{CallEnd::failed, c.error, 0};
+        {
+            ExclusiveLock hold(c.lock);
+            if (wait_until(c, wait_step(deadline_ms), [&] { return c.tail > c.head || c.failed || c.ended; })) {
+                if (c.tail > c.head) {
+                    const auto at = static_cast<std::uint32_t>(c.head % RING_SIZE);
+                    taken_ = c.ring + at;
+                    taken_size_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(c.tail - c.head, RING_SIZE - at));
+                    return CallEnd{CallEnd::done, 0, taken_size_};
+                }
+                return c.failed ? CallEnd{CallEnd::failed, c.error, 0} : CallEnd{CallEnd::done, 0, 0};
             }
-            ::ReleaseSRWLockExclusive(&c.lock);
-            return end;
         }
-        ::ReleaseSRWLockExclusive(&c.lock);
         if (CallEnd end; ended_from_outside(cancel, deadline_ms, end)) return end;
     }
 }
@@ -334,9 +339,10 @@ const char* AsyncRequest::data() const { return taken_; }
 void AsyncRequest::consumed() {
     if (!context_ || taken_size_ == 0) return;
     AsyncContext& c = *context_;
-    ::AcquireSRWLockExclusive(&c.lock);
-    c.head += taken_size_;
-    ::ReleaseSRWLockExclusive(&c.lock);
+    {
+        ExclusiveLock hold(c.lock);
+        c.head += taken_size_;
+    }
     taken_ = nullptr;
     taken_size_ = 0;
     pump(handle_.get(), c);

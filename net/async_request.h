@@ -55,7 +55,7 @@ public:
 private:
     // Waits for the completion of a call that started (or returns its failure); see send.
     CallEnd finish(bool started, const std::atomic<bool>* cancel, std::uint64_t deadline_ms);
-    // Closes the request after a wait that ended by cancel or deadline (nullopt: neither).
+    // Closes the request after a wait that ended by cancel or deadline, with end set (false: neither).
     bool ended_from_outside(const std::atomic<bool>* cancel, std::uint64_t deadline_ms, CallEnd& end);
 
     UniqueInternet handle_;
