@@ -227,10 +227,13 @@ NetError Http::request(const std::string& url, const ByteRange& range, const std
         // What arrives after the span came up short does not undo the failure.
         const std::uint64_t arrived_at = ::GetTickCount64();
         if (got.kind == CallEnd::too_late || !pace.holds(arrived_at)) return pace_failure();
-        // The platform's own receive time-out races the deadline above: it means no byte for a
-        // whole span since the last ones arrived (the next read starts then), which breaks the
-        // pace rule as well, so it ends the answer as too slow too, not as a failure to retry.
-        if (got.kind == CallEnd::failed && got.error == ERROR_WINHTTP_TIMEOUT) return pace_failure();
+        // The platform's own receive time-out races the deadline above (under Wine it fires a few
+        // ms before it): no byte for a whole span since the read began, after the last ones, which
+        // breaks the pace rule as well, so it ends the answer as too slow too, not as a failure to
+        // try again. Wine words it as the socket's time-out.
+        if (got.kind == CallEnd::failed && (got.error == ERROR_WINHTTP_TIMEOUT || got.error == WSAETIMEDOUT)) {
+            return pace_failure();
+        }
         if (got.kind == CallEnd::failed) return failure("read: " + net_error_code_text(got.error) + in_url, status);
         if (got.bytes == 0) {
             if (announced && received < *announced) return failure("read: connection closed early" + in_url, status);
