@@ -6,26 +6,19 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 
 namespace df::setup {
 
 namespace {
 
-// Holds an SRW lock exclusively for a scope.
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
+// A slim reader/writer lock, taken exclusively, as a standard lockable (std::lock_guard holds it);
+// the waits below sleep on it in user mode.
+struct SlimLock {
+    SRWLOCK srw = SRWLOCK_INIT;
+    void lock() { ::AcquireSRWLockExclusive(&srw); }
+    void unlock() { ::ReleaseSRWLockExclusive(&srw); }
 };
-
-// The body ring of a request: two of its largest reads, so the next read fills one part while the
-// caller writes out the other.
-constexpr std::uint32_t RING_SIZE = BODY_RING_SIZE;
 
 // The rings of ended requests, kept for the next ones rather than freed: blocks of this size
 // freed between the heap's small lasting allocations fragment it (under Wine the heap grew by
@@ -33,21 +26,21 @@ constexpr std::uint32_t RING_SIZE = BODY_RING_SIZE;
 // more than fetching a small file. Rings are mapped outside the heap; at most KEEP wait here.
 class RingPool {
 public:
-    // A ring of RING_SIZE bytes; nullptr when no memory is left.
+    // A ring of BODY_RING_SIZE bytes; nullptr when no memory is left.
     char* take() {
         char* ring = nullptr;
         {
-            ExclusiveLock hold(lock_);
+            std::lock_guard hold(lock_);
             if (count_ > 0) ring = kept_[--count_];
         }
-        if (!ring) ring = static_cast<char*>(::VirtualAlloc(nullptr, RING_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        if (!ring) ring = static_cast<char*>(::VirtualAlloc(nullptr, BODY_RING_SIZE, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
         return ring;
     }
     void give(char* ring) {
         if (!ring) return;
         bool kept = false;
         {
-            ExclusiveLock hold(lock_);
+            std::lock_guard hold(lock_);
             kept = count_ < KEEP;
             if (kept) kept_[count_++] = ring;
         }
@@ -56,7 +49,7 @@ public:
 
 private:
     static constexpr std::size_t KEEP = 16;
-    SRWLOCK lock_ = SRWLOCK_INIT;  // guards kept_ and count_
+    SlimLock lock_;  // guards kept_ and count_
     char* kept_[KEEP] = {};
     std::size_t count_ = 0;
 };
@@ -74,7 +67,7 @@ RingPool& rings() {
 // each side of each (under Wine a round trip to its server), where these wait in user mode.
 struct AsyncContext {
     // Guards every field below but calls_closed: written by the callbacks, read by the caller.
-    SRWLOCK lock = SRWLOCK_INIT;
+    SlimLock lock;
     CONDITION_VARIABLE woken = CONDITION_VARIABLE_INIT;
 
     // Before the body, one call at a time: its completion's fields, then completed; the caller
@@ -85,7 +78,7 @@ struct AsyncContext {
     DWORD bytes = 0;
 
     // The body: the callbacks query and read ahead into ring at tail, the caller takes from head
-    // (both counts of bytes since the start; tail - head <= RING_SIZE).
+    // (both counts of bytes since the start; tail - head <= BODY_RING_SIZE).
     bool streaming = false;
     bool busy = false;      // a query or read of the body is in flight
     bool ended = false;     // the platform said the body is over
@@ -93,7 +86,7 @@ struct AsyncContext {
     DWORD available = 0;    // what the last query said can be read without waiting, less what was read since
     std::uint64_t head = 0;
     std::uint64_t tail = 0;
-    char* ring = rings().take();  // RING_SIZE bytes, given back to the pool at the end
+    char* ring = rings().take();  // BODY_RING_SIZE bytes, given back to the pool at the end
 
     AsyncContext() = default;
     ~AsyncContext() { rings().give(ring); }
@@ -103,7 +96,7 @@ struct AsyncContext {
     // Held while a call of the body starts and while the caller marks the request closed, so that
     // no call starts on a closed handle, whose value the platform may already have given to
     // another request. Taken before lock, never inside it.
-    SRWLOCK calls = SRWLOCK_INIT;
+    SlimLock calls;
     bool calls_closed = false;  // under calls
 };
 
@@ -118,16 +111,16 @@ thread_local bool pump_again = false;
 // flight, the body over or failed, the ring full: the caller's consumed starts it then) or it
 // could not start (the body has failed then).
 bool start_next_call(HINTERNET request, AsyncContext& c) {
-    ExclusiveLock calls(c.calls);
+    std::lock_guard calls(c.calls);
     if (c.calls_closed) return false;
     char* into = nullptr;
     DWORD want = 0;
     {
-        ExclusiveLock lock(c.lock);
+        std::lock_guard lock(c.lock);
         if (c.busy || c.ended || c.failed) return false;
         if (c.available > 0) {
-            const auto at = static_cast<std::uint32_t>(c.tail % RING_SIZE);
-            const std::uint64_t space = std::min<std::uint64_t>(RING_SIZE - (c.tail - c.head), RING_SIZE - at);
+            const auto at = static_cast<std::uint32_t>(c.tail % BODY_RING_SIZE);
+            const std::uint64_t space = std::min<std::uint64_t>(BODY_RING_SIZE - (c.tail - c.head), BODY_RING_SIZE - at);
             if (space == 0) return false;
             into = c.ring + at;
             want = static_cast<DWORD>(std::min<std::uint64_t>(c.available, space));
@@ -137,7 +130,7 @@ bool start_next_call(HINTERNET request, AsyncContext& c) {
     if (into ? ::WinHttpReadData(request, into, want, nullptr) : ::WinHttpQueryDataAvailable(request, nullptr)) return true;
     const std::uint32_t code = last_error_code();
     {
-        ExclusiveLock lock(c.lock);
+        std::lock_guard lock(c.lock);
         c.busy = false;
         c.failed = true;
         c.error = code;
@@ -182,7 +175,7 @@ void CALLBACK on_status(HINTERNET request, DWORD_PTR value, DWORD status, LPVOID
     bool streaming = false;
     bool news = true;  // something the caller waits for
     {
-        ExclusiveLock hold(context->lock);
+        std::lock_guard hold(context->lock);
         streaming = context->streaming;
         if (!streaming) {
             context->status = status;
@@ -217,7 +210,7 @@ bool wait_until(AsyncContext& c, DWORD wait_ms, Ready ready) {
         const ULONGLONG now = ::GetTickCount64();
         if (now >= until) return false;
         // A time-out or a wake for something else looks again until the time is up.
-        ::SleepConditionVariableSRW(&c.woken, &c.lock, static_cast<DWORD>(until - now), 0);
+        ::SleepConditionVariableSRW(&c.woken, &c.lock.srw, static_cast<DWORD>(until - now), 0);
     }
     return true;
 }
@@ -260,7 +253,7 @@ std::uint32_t AsyncRequest::open(HINTERNET connection, const std::wstring& path,
 
 void AsyncRequest::close() {
     if (context_) {
-        ExclusiveLock hold(context_->calls);
+        std::lock_guard hold(context_->calls);
         context_->calls_closed = true;
     }
     context_ = nullptr;  // from here on the closing notice frees it
@@ -296,7 +289,7 @@ CallEnd AsyncRequest::finish(bool started, const std::atomic<bool>* cancel, std:
     AsyncContext& c = *context_;
     for (;;) {
         {
-            ExclusiveLock hold(c.lock);
+            std::lock_guard hold(c.lock);
             if (wait_until(c, wait_step(deadline_ms), [&] { return c.completed; })) {
                 c.completed = false;
                 return c.status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR ? CallEnd{CallEnd::failed, c.error, 0}
@@ -312,19 +305,19 @@ CallEnd AsyncRequest::take(const std::atomic<bool>* cancel, std::uint64_t deadli
     AsyncContext& c = *context_;
     bool first = false;
     {
-        ExclusiveLock hold(c.lock);
+        std::lock_guard hold(c.lock);
         first = !c.streaming;
         c.streaming = true;
     }
     if (first) pump(handle_.get(), c);
     for (;;) {
         {
-            ExclusiveLock hold(c.lock);
+            std::lock_guard hold(c.lock);
             if (wait_until(c, wait_step(deadline_ms), [&] { return c.tail > c.head || c.failed || c.ended; })) {
                 if (c.tail > c.head) {
-                    const auto at = static_cast<std::uint32_t>(c.head % RING_SIZE);
+                    const auto at = static_cast<std::uint32_t>(c.head % BODY_RING_SIZE);
                     taken_ = c.ring + at;
-                    taken_size_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(c.tail - c.head, RING_SIZE - at));
+                    taken_size_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(c.tail - c.head, BODY_RING_SIZE - at));
                     return CallEnd{CallEnd::done, 0, taken_size_};
                 }
                 return c.failed ? CallEnd{CallEnd::failed, c.error, 0} : CallEnd{CallEnd::done, 0, 0};
@@ -340,7 +333,7 @@ void AsyncRequest::consumed() {
     if (!context_ || taken_size_ == 0) return;
     AsyncContext& c = *context_;
     {
-        ExclusiveLock hold(c.lock);
+        std::lock_guard hold(c.lock);
         c.head += taken_size_;
     }
     taken_ = nullptr;

@@ -10,7 +10,8 @@ namespace df::setup {
 inline constexpr const char* SETUP_VERSION = "0.7.1";
 inline constexpr const char* PROJECT_PAGE = "https://github.com/Hollowmint/duskfern";
 inline constexpr std::uint32_t READ_BUFFER_SIZE = 65536;
-// A request reads its body ahead into a ring of two reads: the largest chunk a sink is given.
+// A request reads its body ahead into a ring of two reads, so the next read fills one half while
+// the caller writes out the other: the largest chunk a sink is given.
 inline constexpr std::uint32_t BODY_RING_SIZE = 2 * READ_BUFFER_SIZE;
 inline constexpr int MIN_RECEIVE_TIMEOUT_MS = 30000;
 inline constexpr int DOWNLOAD_TIMEOUT_MS = 15000;
