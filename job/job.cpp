@@ -129,11 +129,9 @@ private:
     std::string signature_problem(Http& http, const ReleaseInfo& c, const std::string& body, int timeout_ms) {
         const std::string_view key = release_public_key();
         if (key.empty()) return {};
-        Sha256 digest;
-        digest.update(body.data(), body.size());
         std::string text;
         NetError r;
-        for (const std::string& url : signature_urls(c, digest.finish())) {
+        for (const std::string& url : signature_urls(c, sha256_hex(body))) {
             r = http.get_text(url, text, &job_.cancel, timeout_ms, SIGNATURE_MAX_BYTES);
             if (!r.not_found) break;
         }

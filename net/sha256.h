@@ -65,4 +65,11 @@ inline std::string Sha256::finish() {
     return digest ? lower_hex(*digest) : std::string();
 }
 
+// Lower-case hex digest of bytes held in memory, or empty when hashing failed.
+inline std::string sha256_hex(std::string_view bytes) {
+    Sha256 digest;
+    digest.update(bytes.data(), bytes.size());
+    return digest.finish();
+}
+
 }  // namespace df::setup

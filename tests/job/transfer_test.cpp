@@ -6,9 +6,9 @@
 #include "net/sha256.h"
 #include "tests/job/install_fixture.h"
 #include "tests/support/child_process.h"
+#include "tests/support/deflated.h"
 
 #include <nlohmann/json.hpp>
-#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,21 +18,6 @@ using namespace df::setup;
 using namespace df::test;
 
 namespace {
-
-// bytes as one gzip member, as the publisher packs a file.
-std::string gzip(const std::string& bytes) {
-    z_stream z{};
-    ::deflateInit2(&z, 9, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
-    std::string out(::deflateBound(&z, bytes.size()) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    z.avail_in = static_cast<uInt>(bytes.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    ::deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    ::deflateEnd(&z);
-    return out;
-}
 
 // Bytes that do not pack: each one from a small generator.
 std::string noise(std::size_t n, unsigned seed) {
@@ -75,12 +60,6 @@ protected:
         return w;
     }
 
-    static std::string sha256_hex(const std::string& bytes) {
-        Sha256 h;
-        h.update(bytes.data(), bytes.size());
-        return h.finish();
-    }
-
     // The ranged requests for path that the journal holds, as (first, last) byte.
     static std::vector<std::pair<std::uint64_t, std::uint64_t>> pieces_of(const Outcome& o, const std::string& path) {
         std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
@@ -107,7 +86,7 @@ protected:
 // the file is a mismatch of each source, never installed.
 TEST_F(Transfer, PackedCopies) {
     const std::string& core = release.files[1].content;  // 200,000 bytes of one letter
-    const std::string gz = gzip(core);
+    const std::string gz = deflated(core);
     std::string flipped = gz;
     flipped[flipped.size() / 2] ^= 0x55;
     struct Row {
@@ -121,8 +100,8 @@ TEST_F(Transfer, PackedCopies) {
         {"cut and resumed", gz, R"({"/v1.4.0/files/f__bin__core.dll.gz": {"cut_after": 40, "times": 1}})", false, ""},
         {"missing on the mirror", gz, "", true, ""},
         {"a corrupt stream", flipped, "", false, "packed copy does not inflate"},
-        {"a stream longer than the file", gzip(core + "x"), "", false, "packed copy inflates past 200000 bytes"},
-        {"other bytes of the file's size", gzip(std::string(200000, 'd')), "", false, "hash mismatch for "},
+        {"a stream longer than the file", deflated(core + "x"), "", false, "packed copy inflates past 200000 bytes"},
+        {"other bytes of the file's size", deflated(std::string(200000, 'd')), "", false, "hash mismatch for "},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

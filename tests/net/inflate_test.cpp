@@ -1,31 +1,16 @@
 // The bounded inflater of packed copies: whole streams in any slicing, the bound, and every way a
 // stream can be wrong (portable).
 #include "net/inflate.h"
-
-#include <zlib.h>
+#include "tests/support/deflated.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 using namespace df::setup;
+using df::test::deflated;
 
 namespace {
-
-// text as one gzip member (window_bits 31) or a zlib stream (15).
-std::string deflated(const std::string& text, int window_bits = 31) {
-    z_stream z{};
-    EXPECT_EQ(::deflateInit2(&z, 9, Z_DEFLATED, window_bits, 9, Z_DEFAULT_STRATEGY), Z_OK);
-    std::string out(::deflateBound(&z, text.size()) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    z.avail_in = static_cast<uInt>(text.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(::deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    ::deflateEnd(&z);
-    return out;
-}
 
 struct Inflated {
     BoundedInflate::State state;

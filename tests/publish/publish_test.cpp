@@ -24,6 +24,7 @@
 
 namespace fs = std::filesystem;
 using namespace df::publish;
+using df::setup::sha256_hex;
 
 namespace {
 
@@ -296,12 +297,6 @@ TEST(Publish, WritesBothTreesAndASecondRunReplacesTheRelease) {
 
 namespace {
 
-std::string sha_of(const std::string& bytes) {
-    df::setup::Sha256 h;
-    h.update(bytes.data(), bytes.size());
-    return h.finish();
-}
-
 // Why a manifest text, read with the setup's reader, does not match the files of folder: empty
 // when every file and packed copy it lists is there with its size and digest.
 std::string untrue_to(const std::string& manifest, const fs::path& folder) {
@@ -310,10 +305,10 @@ std::string untrue_to(const std::string& manifest, const fs::path& folder) {
     std::string out;
     for (const df::setup::ManifestFile& f : m->files) {
         std::string bytes = fs::exists(folder / f.asset) ? slurp(folder / f.asset) : "(missing)";
-        if (bytes.size() != f.size || sha_of(bytes) != f.sha256) out += f.asset + " ";
+        if (bytes.size() != f.size || sha256_hex(bytes) != f.sha256) out += f.asset + " ";
         if (!f.packed) continue;
         bytes = fs::exists(folder / f.packed->asset) ? slurp(folder / f.packed->asset) : "(missing)";
-        if (bytes.size() != f.packed->size || sha_of(bytes) != f.packed->sha256) out += f.packed->asset + " ";
+        if (bytes.size() != f.packed->size || sha256_hex(bytes) != f.packed->sha256) out += f.packed->asset + " ";
     }
     return out;
 }
@@ -388,8 +383,8 @@ TEST(Publish, ARepublishIsRefusedAndAReplacementKeepsEveryServedManifestTrue) {
     ASSERT_TRUE(written && written->refusals.empty());
     // The changed file's content name has its own packed copy; the signature named after the
     // manifest's digest goes live before the manifest, manifest.json.sig after it.
-    const std::string two = sha_of(packs("two")).substr(0, 16) + "-f__a.txt";
-    const std::string digest_signature = df::setup::digest_signature_name(sha_of(slurp(github / "manifest.json")));
+    const std::string two = sha256_hex(packs("two")).substr(0, 16) + "-f__a.txt";
+    const std::string digest_signature = df::setup::digest_signature_name(sha256_hex(slurp(github / "manifest.json")));
     EXPECT_EQ(steps, (std::vector<std::string>{"mirror/v1.4.0/files/" + two, "mirror/v1.4.0/files/" + two + ".gz",
                                                "github/v1.4.0/" + two, "github/v1.4.0/" + two + ".gz",
                                                "mirror/v1.4.0/files/f__new.txt", "github/v1.4.0/f__new.txt",
@@ -423,7 +418,7 @@ TEST(Publish, ARepublishIsRefusedAndAReplacementKeepsEveryServedManifestTrue) {
     EXPECT_FALSE(fs::exists(github / "f__gone.txt"));
     EXPECT_EQ(slurp(github / two), packs("two"));
     EXPECT_TRUE(fs::exists(github / (two + ".gz")));
-    EXPECT_EQ(slurp(github / (sha_of(packs("three")).substr(0, 16) + "-f__a.txt")), packs("three"));
+    EXPECT_EQ(slurp(github / (sha256_hex(packs("three")).substr(0, 16) + "-f__a.txt")), packs("three"));
     EXPECT_EQ(std::count(steps.begin(), steps.end(), "github/v1.4.0/f__gone.txt"), 1);
     ::unsetenv("SOURCE_DATE_EPOCH");
 }
@@ -510,7 +505,7 @@ TEST(Publish, KeysAndSignatures) {
     ASSERT_EQ(signature.size(), 129u);
     EXPECT_EQ(signature.back(), '\n');
     EXPECT_EQ(slurp(base / "out/github/v1.4.0/manifest.json.sig"), signature);
-    const std::string digest_signature = "v1.4.0/" + df::setup::digest_signature_name(sha_of(slurp(manifest)));
+    const std::string digest_signature = "v1.4.0/" + df::setup::digest_signature_name(sha256_hex(slurp(manifest)));
     EXPECT_EQ(slurp(base / "out/mirror" / digest_signature), signature);
     EXPECT_EQ(slurp(base / "out/github" / digest_signature), signature);
     put(base, "sig.der", der_signature(df::setup::parse_lower_hex(signature.substr(0, 128), 64).value()));
@@ -580,7 +575,7 @@ TEST(Publish, PackedCopies) {
     EXPECT_FALSE(fs::exists(files / "noise.bin.gz"));
     const std::string manifest = slurp(base / "out/mirror/v1.4.0/manifest.json");
     EXPECT_NE(manifest.find("      \"asset\": \"f__big.txt\",\n      \"packed\": {\n        \"asset\": \"f__big.txt.gz\",\n"
-                            "        \"size\": " + std::to_string(gz.size()) + ",\n        \"sha256\": \"" + sha_of(gz) +
+                            "        \"size\": " + std::to_string(gz.size()) + ",\n        \"sha256\": \"" + sha256_hex(gz) +
                             "\"\n      }\n    },\n"),
               std::string::npos)
         << manifest;
@@ -591,7 +586,7 @@ TEST(Publish, PackedCopies) {
     other_gz[3] = '\x08';
     other_gz.insert(10, std::string("x\0", 2));
     std::string served = manifest;
-    served.replace(served.find(sha_of(gz)), 64, sha_of(other_gz));
+    served.replace(served.find(sha256_hex(gz)), 64, sha256_hex(other_gz));
     served.replace(served.find(std::to_string(gz.size()), served.find("\"packed\"")), std::to_string(gz.size()).size(),
                    std::to_string(other_gz.size()));
     for (const char* tree_path : {"mirror/v1.4.0/files/f__big.txt.gz", "github/v1.4.0/f__big.txt.gz"}) {
@@ -637,20 +632,20 @@ TEST(Publish, PackedCopyRules) {
         std::string packed_sha256;  // empty: the gz bytes' own
         std::string problem;
     } rows[] = {
-        {good, raw.size(), sha_of(raw), "", ""},
-        {good, raw.size(), sha_of(raw), sha_of("other"), "its size or SHA-256 is not the manifest's"},
-        {good, raw.size() - 1, sha_of(raw), "", "it inflates to more than the file's 199 bytes"},
-        {good, raw.size(), sha_of("y"), "", "it inflates to other bytes than the file's"},
-        {good.substr(0, good.size() - 1), raw.size(), sha_of(raw), "", "it is not one whole gzip member"},
+        {good, raw.size(), sha256_hex(raw), "", ""},
+        {good, raw.size(), sha256_hex(raw), sha256_hex("other"), "its size or SHA-256 is not the manifest's"},
+        {good, raw.size() - 1, sha256_hex(raw), "", "it inflates to more than the file's 199 bytes"},
+        {good, raw.size(), sha256_hex("y"), "", "it inflates to other bytes than the file's"},
+        {good.substr(0, good.size() - 1), raw.size(), sha256_hex(raw), "", "it is not one whole gzip member"},
     };
     for (const Row& r : rows) {
         put(base, "copy.gz", r.gz);
-        EXPECT_EQ(packed_copy_problem(base / "copy.gz", r.gz.size(), r.packed_sha256.empty() ? sha_of(r.gz) : r.packed_sha256,
+        EXPECT_EQ(packed_copy_problem(base / "copy.gz", r.gz.size(), r.packed_sha256.empty() ? sha256_hex(r.gz) : r.packed_sha256,
                                       r.size, r.sha256),
                   r.problem);
     }
     // read_back names the packed copy it refuses.
-    std::vector<PublishedFile> listed = {{"a", raw.size(), sha_of(raw), "f__a", df::setup::ManifestPacked{"f__a.gz", 1, sha_of("")}}};
+    std::vector<PublishedFile> listed = {{"a", raw.size(), sha256_hex(raw), "f__a", df::setup::ManifestPacked{"f__a.gz", 1, sha256_hex("")}}};
     std::vector<Refusal> refusals = read_back({base / "none", {}, {}, {{"f__a.gz", 0, base / "good.gz"}}}, "v1.4.0", listed, {});
     ASSERT_FALSE(refusals.empty());
     EXPECT_EQ(refusals.back().line(), "f__a.gz: the setup would refuse it: its size or SHA-256 is not the manifest's");

@@ -98,9 +98,7 @@ bool publish_release(const std::wstring& root, const std::string& base_url, cons
         }
         auto signature = key ? df::publish::signature_file_text(*key, text) : df::publish::Result<std::string>(std::string());
         if (key && !signature) return false;
-        Sha256 digest;
-        digest.update(text.data(), text.size());
-        for (const std::string& name : {digest_signature_name(digest.finish()), std::string(SIGNATURE_FILE_NAME)}) {
+        for (const std::string& name : {digest_signature_name(sha256_hex(text)), std::string(SIGNATURE_FILE_NAME)}) {
             const std::wstring file = L"\\" + from_utf8(name);
             if (key && !(write_file(tag_folder + file, *signature) && write_file(github + file, *signature))) return false;
         }
